@@ -1,0 +1,34 @@
+# Third-party libraries. Natively they come from Debian's packages; for the Windows
+# builds scripts/bootstrap compiles them from Debian's source packages into the
+# dependency cache that the toolchain files put on the search path.
+
+if(LUMIVANE_BUILD_TESTS OR NOT DEFINED LUMIVANE_BUILD_TESTS)
+    find_package(GTest CONFIG REQUIRED)
+endif()
+
+if(LUMIVANE_NATIVE)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(TINYXML REQUIRED IMPORTED_TARGET tinyxml)
+    add_library(lumivane::tinyxml ALIAS PkgConfig::TINYXML)
+
+    find_package(kissfft CONFIG REQUIRED COMPONENTS SHARED float)
+    add_library(lumivane::kissfft ALIAS kissfft::kissfft)
+else()
+    find_path(LUMIVANE_TINYXML_INCLUDE tinyxml.h REQUIRED)
+    find_library(LUMIVANE_TINYXML_LIBRARY NAMES tinyxml REQUIRED)
+    add_library(lumivane_tinyxml STATIC IMPORTED)
+    set_target_properties(lumivane_tinyxml PROPERTIES
+        IMPORTED_LOCATION ${LUMIVANE_TINYXML_LIBRARY}
+        INTERFACE_INCLUDE_DIRECTORIES ${LUMIVANE_TINYXML_INCLUDE}
+        INTERFACE_COMPILE_DEFINITIONS TIXML_USE_STL)
+    add_library(lumivane::tinyxml ALIAS lumivane_tinyxml)
+
+    find_path(LUMIVANE_KISSFFT_INCLUDE kissfft/kiss_fft.h REQUIRED)
+    find_library(LUMIVANE_KISSFFT_LIBRARY NAMES kissfft-float REQUIRED)
+    add_library(lumivane_kissfft STATIC IMPORTED)
+    set_target_properties(lumivane_kissfft PROPERTIES
+        IMPORTED_LOCATION ${LUMIVANE_KISSFFT_LIBRARY}
+        INTERFACE_INCLUDE_DIRECTORIES "${LUMIVANE_KISSFFT_INCLUDE};${LUMIVANE_KISSFFT_INCLUDE}/kissfft"
+        INTERFACE_COMPILE_DEFINITIONS kiss_fft_scalar=float)
+    add_library(lumivane::kissfft ALIAS lumivane_kissfft)
+endif()

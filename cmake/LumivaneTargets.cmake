@@ -1,0 +1,95 @@
+# Helpers shared by every subsystem's CMakeLists.
+
+if(WIN32)
+    set(LUMIVANE_WINDOWS ON)
+    set(LUMIVANE_NATIVE OFF)
+else()
+    set(LUMIVANE_WINDOWS OFF)
+    set(LUMIVANE_NATIVE ON)
+endif()
+
+# Tests run natively on Linux and under wine64 for the 64-bit Windows build. The
+# 32-bit Windows build cannot run here: its programs are only built and checked.
+if(LUMIVANE_NATIVE OR CMAKE_CROSSCOMPILING_EMULATOR)
+    set(LUMIVANE_CAN_RUN_TESTS ON)
+else()
+    set(LUMIVANE_CAN_RUN_TESTS OFF)
+endif()
+
+# Our own code builds without warnings everywhere; third-party code is not ours to fix.
+function(lumivane_warnings target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# A library, program or test of ours: C++20, warnings as errors, static runtime on Windows.
+function(lumivane_target target)
+    lumivane_warnings(${target})
+    target_compile_features(${target} PUBLIC cxx_std_20)
+    if(LUMIVANE_WINDOWS)
+        target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
+    endif()
+endfunction()
+
+# lumivane_add_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT s] [LABELS l...])
+# One GoogleTest program. Natively each test case becomes a CTest test; under Wine
+# the program is one CTest test (every case in one process: a Wine start costs more
+# than most cases).
+function(lumivane_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    lumivane_target(${name})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main)
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
+    endif()
+    if(NOT LUMIVANE_CAN_RUN_TESTS)
+        return()
+    endif()
+    if(LUMIVANE_NATIVE)
+        include(GoogleTest)
+        gtest_discover_tests(${name}
+            DISCOVERY_TIMEOUT 30
+            PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    else()
+        add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+        set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    endif()
+endfunction()
+
+# lumivane_check_pe(NAME FILE target MACHINE i386|x86-64 [EXPORTS name...] [ONLY_EXPORTS]
+#                   [RESOURCES type...])
+# A structural check of a built Windows binary with objdump, for binaries that
+# cannot run on this machine.
+function(lumivane_check_pe name)
+    cmake_parse_arguments(ARG "ONLY_EXPORTS" "TARGET;MACHINE" "EXPORTS;RESOURCES" ${ARGN})
+    if(NOT LUMIVANE_WINDOWS OR NOT LUMIVANE_BUILD_TESTS)
+        return()
+    endif()
+    find_program(LUMIVANE_OBJDUMP NAMES ${LUMIVANE_MINGW_TRIPLET}-objdump objdump REQUIRED)
+    string(REPLACE ";" "," exports "${ARG_EXPORTS}")
+    string(REPLACE ";" "," resources "${ARG_RESOURCES}")
+    if(ARG_ONLY_EXPORTS)
+        set(only 1)
+    else()
+        set(only 0)
+    endif()
+    add_test(NAME ${name}
+        COMMAND ${CMAKE_COMMAND}
+            -DOBJDUMP=${LUMIVANE_OBJDUMP}
+            -DFILE=$<TARGET_FILE:${ARG_TARGET}>
+            -DMACHINE=${ARG_MACHINE}
+            -DEXPORTS=${exports}
+            -DONLY_EXPORTS=${only}
+            -DRESOURCES=${resources}
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckPe.cmake)
+    set_tests_properties(${name} PROPERTIES LABELS structural)
+endfunction()
+
+# The machine name objdump reports for the binaries of this build.
+if(LUMIVANE_WINDOWS)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(LUMIVANE_PE_MACHINE i386)
+    else()
+        set(LUMIVANE_PE_MACHINE x86-64)
+    endif()
+endif()

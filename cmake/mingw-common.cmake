@@ -1,0 +1,28 @@
+# Shared part of the mingw-w64 toolchain files. Expects LUMIVANE_MINGW_TRIPLET.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${LUMIVANE_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${LUMIVANE_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${LUMIVANE_MINGW_TRIPLET}-windres)
+
+if(NOT LUMIVANE_DEPS_DIR)
+    if(DEFINED ENV{LUMIVANE_DEPS_DIR})
+        set(LUMIVANE_DEPS_DIR $ENV{LUMIVANE_DEPS_DIR})
+    else()
+        set(LUMIVANE_DEPS_DIR /var/cache/lumivane/deps)
+    endif()
+endif()
+set(LUMIVANE_DEPS_DIR ${LUMIVANE_DEPS_DIR} CACHE PATH "Cache of third-party libraries built for Windows")
+# try_compile projects re-read this file: hand them the same cache.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES LUMIVANE_DEPS_DIR)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${LUMIVANE_MINGW_TRIPLET} ${LUMIVANE_DEPS_DIR}/${LUMIVANE_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# No MinGW runtime DLLs at run time: everything is linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")

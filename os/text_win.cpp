@@ -1,0 +1,27 @@
+#include "os/text_win.h"
+
+#include <windows.h>
+
+namespace os {
+
+std::wstring widen(std::string_view utf8) {
+    if (utf8.empty())
+        return {};
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), length);
+    return wide;
+}
+
+std::string narrow(std::wstring_view utf16) {
+    if (utf16.empty())
+        return {};
+    int length = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), int(utf16.size()), nullptr, 0,
+                                     nullptr, nullptr);
+    std::string text(std::size_t(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), int(utf16.size()), text.data(), length, nullptr,
+                        nullptr);
+    return text;
+}
+
+} // namespace os

@@ -1,0 +1,47 @@
+#include "os/diagnostics.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+using os::Diagnostic;
+
+TEST(Diagnostics, SinkReceivesEachKindAndIsRestored) {
+    std::vector<Diagnostic> outer;
+    os::DiagnosticSink previous =
+        os::setDiagnosticSink([&](const Diagnostic& d) { outer.push_back(d); });
+    {
+        os::CapturedDiagnostics captured;
+        os::showMessage("DmiHelp", "Can not find SMBIOS Header");
+        os::debugOutput("[LED] Red: 1, Green: 2, Blue: 3,  \n");
+        os::logEvent("Vantor LED Control Service", "started");
+
+        std::vector<Diagnostic> expected{
+            {Diagnostic::Kind::Message, "DmiHelp", "Can not find SMBIOS Header"},
+            {Diagnostic::Kind::Debug, "", "[LED] Red: 1, Green: 2, Blue: 3,  \n"},
+            {Diagnostic::Kind::Event, "Vantor LED Control Service", "started"},
+        };
+        EXPECT_EQ(captured.all(), expected);
+        EXPECT_EQ(captured.messages(), std::vector<Diagnostic>{expected[0]});
+        captured.clear();
+        EXPECT_TRUE(captured.all().empty());
+    }
+    // The capture handed the outputs back to the sink that was there before it.
+    os::showMessage("BiosItem", "after");
+    os::setDiagnosticSink(std::move(previous));
+    ASSERT_EQ(outer.size(), 1u);
+    EXPECT_EQ(outer[0].caption, "BiosItem");
+}
+
+TEST(Diagnostics, ReportsFromManyThreadsAreAllKept) {
+    os::CapturedDiagnostics captured;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 250; ++i)
+                os::debugOutput("line");
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(captured.all().size(), 1000u);
+}
