@@ -134,6 +134,11 @@ DmiWalker::DmiWalker(Source source, PhysicalMap map, PhysicalUnmap unmap) : sour
         help_ = std::make_unique<DmiHelpByScanMem>(std::move(map), std::move(unmap));
 }
 
+DmiWalker::DmiWalker(const HwIOLibrary& library)
+    : DmiWalker([&library](std::uint32_t address,
+                           std::uint32_t length) { return library.mapMemory(address, length); },
+                [&library](void* view) { library.unmapMemory(view); }) {}
+
 DmiWalker::~DmiWalker() {
     if (start_)
         help_->UnmapTable();
@@ -207,6 +212,7 @@ void DmiWalker::Next() {
 
 BoardIdentity readBoardIdentity(DmiWalker& walker) {
     BoardIdentity identity;
+    identity.source = walker.source();
     if (!walker.Open())
         return identity;
     identity.tableFound = true;
@@ -225,11 +231,7 @@ BoardIdentity readBoardIdentity(DmiWalker& walker) {
 
 BoardIdentity readBoardIdentity(HwIOLibrary& library) {
     library.load();
-    DmiWalker walker(
-        [&library](std::uint32_t address, std::uint32_t length) {
-            return library.mapMemory(address, length);
-        },
-        [&library](void* view) { library.unmapMemory(view); });
+    DmiWalker walker(library);
     return readBoardIdentity(walker);
 }
 

@@ -12,6 +12,8 @@
 
 namespace board {
 
+class HwIOLibrary;
+
 inline constexpr std::uint32_t kSmbiosAnchor = 0x5F4D535F; // "_SM_"
 inline constexpr std::uint32_t kBiosAreaAddress = 0xF0000;
 inline constexpr std::uint32_t kBiosAreaLength = 0xFFFE;
@@ -79,6 +81,8 @@ public:
     // The source follows the system: the firmware-table service when it has one.
     DmiWalker(PhysicalMap map, PhysicalUnmap unmap);
     DmiWalker(Source source, PhysicalMap map, PhysicalUnmap unmap);
+    // Views through the library's HWIO_MapMem / HWIO_UnmapMem.
+    explicit DmiWalker(const HwIOLibrary& library);
     ~DmiWalker();
     DmiWalker(const DmiWalker&) = delete;
     DmiWalker& operator=(const DmiWalker&) = delete;
@@ -109,6 +113,7 @@ private:
 };
 
 struct BoardIdentity {
+    DmiWalker::Source source = DmiWalker::Source::FirmwareTableService;
     bool tableFound = false; // the structure table could be read
     bool baseboardFound = false;
     std::string productName; // byte for byte as the firmware stores it
@@ -117,7 +122,6 @@ struct BoardIdentity {
 // The Product string of the first baseboard structure of the walker's table.
 BoardIdentity readBoardIdentity(DmiWalker& walker);
 // The same over a full I/O binding (loaded first), by default the process-wide one.
-class HwIOLibrary;
 BoardIdentity readBoardIdentity(HwIOLibrary& library);
 BoardIdentity readBoardIdentity();
 // The product name, or "" when there is no table or no baseboard structure.
