@@ -14,8 +14,13 @@
 #include <mutex>
 #include <string>
 
-// The library's exports use the platform's default C calling convention.
+// On 32-bit Windows the library exports use the system libraries' calling
+// convention (__stdcall) under their plain names; elsewhere there is only one.
+#if defined(_WIN32) && !defined(_WIN64)
+#define LUMIVANE_HWIO_CALL __stdcall
+#else
 #define LUMIVANE_HWIO_CALL
+#endif
 
 namespace board {
 

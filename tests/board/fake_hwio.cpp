@@ -5,6 +5,13 @@
 #include <mutex>
 #include <vector>
 
+// The library's calling convention, as the programs call it.
+#if defined(_WIN32) && !defined(_WIN64)
+#define FAKE_CALL __stdcall
+#else
+#define FAKE_CALL
+#endif
+
 #ifdef _WIN32
 #define FAKE_EXPORT extern "C" __declspec(dllexport)
 #else
@@ -71,7 +78,7 @@ FAKE_EXPORT void fake_hwio_poke(std::uint32_t address, const std::uint8_t* bytes
 }
 
 #ifndef FAKE_HWIO_WITHOUT_OPEN
-FAKE_EXPORT std::uint32_t HWIO_Open(std::uint32_t) {
+FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_Open(std::uint32_t) {
     std::lock_guard lock(mutex);
     ++state.openCalls;
     return state.openResult;
@@ -79,7 +86,7 @@ FAKE_EXPORT std::uint32_t HWIO_Open(std::uint32_t) {
 #endif
 
 #ifndef FAKE_HWIO_WITHOUT_PORTS
-FAKE_EXPORT std::uint32_t HWIO_InPortB(std::uint32_t port) {
+FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortB(std::uint32_t port) {
     std::lock_guard lock(mutex);
     std::uint8_t value = 0xFF;
     if (port == 0x6C) {
@@ -94,20 +101,20 @@ FAKE_EXPORT std::uint32_t HWIO_InPortB(std::uint32_t port) {
     return 0xABCD0000u | value;
 }
 
-FAKE_EXPORT void HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
+FAKE_EXPORT void FAKE_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
     std::lock_guard lock(mutex);
     record(true, port, value);
 }
 #endif
 
-FAKE_EXPORT std::uint32_t HWIO_InPortD(std::uint32_t) {
+FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortD(std::uint32_t) {
     return 0xFFFFFFFFu;
 }
-FAKE_EXPORT void HWIO_OutPortD(std::uint32_t, std::uint32_t) {}
-FAKE_EXPORT void HWIO_ReadMSR() {}
-FAKE_EXPORT void HWIO_WriteMSR() {}
+FAKE_EXPORT void FAKE_CALL HWIO_OutPortD(std::uint32_t, std::uint32_t) {}
+FAKE_EXPORT void FAKE_CALL HWIO_ReadMSR() {}
+FAKE_EXPORT void FAKE_CALL HWIO_WriteMSR() {}
 
-FAKE_EXPORT void* HWIO_MapMem(std::uint32_t address, std::uint32_t length) {
+FAKE_EXPORT void* FAKE_CALL HWIO_MapMem(std::uint32_t address, std::uint32_t length) {
     std::lock_guard lock(mutex);
     Region* region = regionHolding(address, length);
     if (state.mappingCount < std::size(state.mappings))
@@ -120,7 +127,7 @@ FAKE_EXPORT void* HWIO_MapMem(std::uint32_t address, std::uint32_t length) {
     return view;
 }
 
-FAKE_EXPORT void HWIO_UnmapMem(void* view, std::uint32_t zero) {
+FAKE_EXPORT void FAKE_CALL HWIO_UnmapMem(void* view, std::uint32_t zero) {
     std::lock_guard lock(mutex);
     ++state.unmapCount;
     for (auto it = views.begin(); it != views.end(); ++it) {
@@ -135,8 +142,8 @@ FAKE_EXPORT void HWIO_UnmapMem(void* view, std::uint32_t zero) {
     ++state.badUnmaps;
 }
 
-FAKE_EXPORT void* MapPhysToLin(std::uint32_t address, std::uint32_t length, void** handle,
-                               std::uint64_t* token) {
+FAKE_EXPORT void* FAKE_CALL MapPhysToLin(std::uint32_t address, std::uint32_t length, void** handle,
+                                         std::uint64_t* token) {
     std::lock_guard lock(mutex);
     Region* region = regionHolding(address, length);
     if (!region)
@@ -146,4 +153,4 @@ FAKE_EXPORT void* MapPhysToLin(std::uint32_t address, std::uint32_t length, void
     return region->bytes.data() + (address - region->base);
 }
 
-FAKE_EXPORT void UnmapPhysicalMemory(void*, void*, std::uint64_t) {}
+FAKE_EXPORT void FAKE_CALL UnmapPhysicalMemory(void*, void*, std::uint64_t) {}
