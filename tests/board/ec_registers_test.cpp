@@ -166,13 +166,18 @@ TEST_F(EcRegisters, MissingPortEntriesDropWritesSafely) {
 
 TEST_F(EcRegisters, ConcurrentWritersKeepBankAndRegisterTogether) {
     ASSERT_EQ(ports.loadHwio(), board::kHwioLoaded);
-    constexpr int kWrites = 120;
-    auto writer = [this](std::uint8_t reg, std::uint8_t value) {
+    constexpr int kWrites = 1500;
+    fake.state().yieldAfterWrites = 1;
+    std::atomic<bool> go{false};
+    auto writer = [&](std::uint8_t reg, std::uint8_t value) {
+        while (!go)
+            std::this_thread::yield();
         for (int i = 0; i < kWrites; ++i)
             ports.ecWriteBanked(0, reg, value);
     };
     std::thread music(writer, board::kLedBlueRegister, 0xB0);
     std::thread thermal(writer, board::kLedRedRegister, 0xA0);
+    go = true;
     music.join();
     thermal.join();
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 // The library's calling convention, as the programs call it.
@@ -102,8 +103,12 @@ FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortB(std::uint32_t port) {
 }
 
 FAKE_EXPORT void FAKE_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
-    std::lock_guard lock(mutex);
-    record(true, port, value);
+    {
+        std::lock_guard lock(mutex);
+        record(true, port, value);
+    }
+    if (state.yieldAfterWrites)
+        std::this_thread::yield();
 }
 #endif
 

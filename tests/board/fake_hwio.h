@@ -27,8 +27,10 @@ struct FakeHwioState {
     std::uint8_t status[64];
     std::uint32_t statusCount;
     std::uint32_t statusReads;
+    // Gives other threads a turn after every port write, so that writers interleave.
+    std::uint32_t yieldAfterWrites;
 
-    FakeHwioPortAccess accesses[8192];
+    FakeHwioPortAccess accesses[65536];
     std::uint32_t accessCount;
 
     FakeHwioMapping mappings[64];
