@@ -25,22 +25,25 @@ namespace {
 
 using virtualboard::Board;
 
-// The board of this process. A test that points VBOARD_IMAGE at another image gets
-// that board from its next call on; boards once opened are kept, because views
-// handed out earlier point into them.
+// The board of this process. A test that points VBOARD_IMAGE at another image, or a
+// `vboard create` that replaces the image, gives the next call the new board; boards
+// once opened are kept, because views handed out earlier point into them.
 class Boards {
 public:
     Board* current() {
         std::string path = Board::defaultImagePath().string();
+        auto usable = [&](Board* board) {
+            return board && board->path().string() == path && !board->superseded();
+        };
         Board* board = current_.load(std::memory_order_acquire);
-        if (board && board->path().string() == path)
+        if (usable(board))
             return board;
         std::lock_guard<std::mutex> lock(mutex_);
         board = current_.load(std::memory_order_relaxed);
-        if (board && board->path().string() == path)
+        if (usable(board))
             return board;
         for (Board* kept : opened_)
-            if (kept->path().string() == path) {
+            if (usable(kept)) {
                 current_.store(kept, std::memory_order_release);
                 return kept;
             }
