@@ -4,6 +4,7 @@
 #include "hwio_binding.h"
 
 #include <gmock/gmock.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -101,6 +102,38 @@ TEST_F(HwioStandIn, BanksSeparateRegistersAndTheRingKeepsTheNewest) {
     ASSERT_EQ(trace.size(), virtualboard::layout::kTraceCapacity);
     EXPECT_EQ(trace.back().value, std::uint8_t(writes - 1));
     EXPECT_EQ(trace.back().sequence - trace.front().sequence, trace.size() - 1);
+}
+
+TEST_F(HwioStandIn, ConcurrentWritersKeepTheImageConsistent) {
+    // Threads of one process through two copies of the library, all at once.
+    vbtest::HwioBinding system(virtualboard::hwioSystemName());
+    ASSERT_TRUE(system.library.isLoaded());
+    constexpr int kThreads = 4, kWrites = 2000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            vbtest::HwioBinding& binding = t % 2 ? system : hwio;
+            for (int i = 0; i < kWrites; ++i) {
+                binding.outPortB(0x90 + t, std::uint8_t(i));
+                binding.inPortB(0x6C);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+
+    auto counters = board->counters();
+    EXPECT_EQ(counters.portWrites, std::uint64_t(kThreads * kWrites));
+    EXPECT_EQ(counters.ecStatusReads, std::uint64_t(kThreads * kWrites));
+    std::vector<TraceEntry> trace = board->trace();
+    ASSERT_EQ(trace.size(), std::size_t(kThreads * kWrites));
+    std::vector<int> next(kThreads, 0);
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        EXPECT_EQ(trace[i].sequence, i + 1);
+        int t = trace[i].port - 0x90;
+        ASSERT_TRUE(t >= 0 && t < kThreads);
+        // Each thread's writes appear whole and in its own order.
+        EXPECT_EQ(trace[i].value, std::uint8_t(next[t]++));
+    }
 }
 
 TEST_F(HwioStandIn, ProtocolErrorsAreCountedAndLeaveRegistersAlone) {
