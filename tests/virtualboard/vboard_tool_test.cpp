@@ -122,6 +122,16 @@ TEST_F(VboardTool, BadRequestsAreRefusedAndChangeNothing) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_THAT(missing.err, HasSubstr("cannot open board image"));
     EXPECT_THAT(vboard({}).err, HasSubstr("usage: vboard"));
+
+    // Not an image, and an image cut short: refused, not mapped and read past.
+    std::filesystem::path damaged = directory.path() / "damaged.img";
+    std::filesystem::copy_file(image(), damaged);
+    std::filesystem::resize_file(damaged, 64 * 1024);
+    ToolRun cut = vboard({"--image", damaged.string(), "show"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_THAT(cut.err, HasSubstr("damaged"));
+    std::filesystem::resize_file(damaged, 16);
+    EXPECT_THAT(vboard({"--image", damaged.string(), "show"}).err, HasSubstr("not a board image"));
 }
 
 } // namespace
