@@ -43,7 +43,9 @@ struct Header {
     std::uint32_t headerSize;
     std::uint64_t fileSize;
     std::uint32_t sectionCount;
-    std::uint32_t reserved0;
+    // Set (atomically) when a new image replaced this one at its path: processes that
+    // still map it open the path again.
+    std::uint32_t superseded;
     Section sections[kMaxSections];
 };
 static_assert(sizeof(Header) == 32 + 48 * kMaxSections);
@@ -83,7 +85,6 @@ enum class TraceKind : std::uint8_t {
     RegisterWrite = 2, // bank, reg, old value, value
     ProtocolError = 3, // port, value: the byte the controller did not expect
     FirmwareLock = 4,  // value: 1 firmware took the global lock, 0 released, 2 signalled
-    PortRead = 5,      // not recorded for status reads (they would flood the ring)
 };
 
 struct TraceRecord {
@@ -191,9 +192,9 @@ static_assert(offsetof(State, counters) == 24);
 static_assert(sizeof(State) % 8 == 0);
 
 enum class FirmwareLockPhase : std::uint32_t {
-    Idle = 0,    // the firmware does not want the lock
-    Armed = 1,   // it wants it: the next process that opens the board runs its part
-    Holding = 2, // it owns the lock until armedAtMs + holdMs
+    Idle = 0,    // the firmware has not wanted the lock
+    Holding = 2, // it owns the lock until armedAtMs + holdMs; a process that opened the
+                 // board through HwIO (or a vboard command) lets it go then
     Done = 3,
 };
 

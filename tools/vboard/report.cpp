@@ -47,8 +47,6 @@ const char* firmwareName(std::uint32_t phase) {
     switch (layout::FirmwareLockPhase(phase)) {
     case layout::FirmwareLockPhase::Idle:
         return "idle";
-    case layout::FirmwareLockPhase::Armed:
-        return "armed";
     case layout::FirmwareLockPhase::Holding:
         return "holding";
     case layout::FirmwareLockPhase::Done:
@@ -91,8 +89,6 @@ const char* kindName(TraceKind kind) {
         return "protocol-error";
     case TraceKind::FirmwareLock:
         return "firmware-lock";
-    case TraceKind::PortRead:
-        return "in";
     }
     return "unknown";
 }
@@ -232,9 +228,6 @@ void showTrace(const Board& board, bool json, std::size_t last, std::ostream& ou
         switch (e.kind) {
         case TraceKind::PortWrite:
             out << "out " << hex(e.port, 4) << " <- " << hex(e.value, 2);
-            break;
-        case TraceKind::PortRead:
-            out << "in  " << hex(e.port, 4) << " -> " << hex(e.value, 2);
             break;
         case TraceKind::RegisterWrite:
             if (e.reg == kEcBankRegister)
