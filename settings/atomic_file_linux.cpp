@@ -49,7 +49,7 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
 }
 
 bool mayOverwrite(const std::filesystem::path& target) {
-    return ::access(target.c_str(), W_OK) == 0 || errno == ENOENT;
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
 }
 
 bool flushToDisk(std::FILE* stream) {
