@@ -1,6 +1,8 @@
-# Checks a PE binary with objdump -p: machine, exports (by name), resources.
+# Checks a PE binary with objdump -p: machine, exports (by name and ordinal), the DLLs
+# it imports from, resources.
 cmake_minimum_required(VERSION 3.25)
-# -DFILE= -DOBJDUMP= -DMACHINE=i386|x86-64 -DEXPORTS=a,b -DONLY_EXPORTS=0|1 -DRESOURCES=TYPELIB,...
+# -DFILE= -DOBJDUMP= -DMACHINE=i386|x86-64 -DEXPORTS=a,b -DONLY_EXPORTS=0|1
+# -DORDINALS=a=1,b=2 -DIMPORTS_FROM=kernel32.dll,... -DRESOURCES=TYPELIB,...
 
 execute_process(COMMAND ${OBJDUMP} -p ${FILE}
     OUTPUT_VARIABLE dump RESULT_VARIABLE rc ERROR_VARIABLE err)
@@ -26,16 +28,36 @@ if(at EQUAL -1 OR at2 EQUAL -1)
     list(APPEND failures "not a ${MACHINE} PE file")
 endif()
 
-# The export table lists "[ordinal] name" lines below "[Ordinal/Name Pointer] Table".
+# The export table lists one line per name below "[Ordinal/Name Pointer] Table".
+# binutils up to 2.40 prints "[index] name", the index counting from the table's
+# ordinal base; later versions print "[index] +base[ordinal] hint name". Either way
+# the ordinal a caller imports by is the base plus the index.
 set(names "")
+set(ordinals "")
+set(base 0)
+if(dump MATCHES "Ordinal Base[ \t]+([0-9]+)")
+    set(base ${CMAKE_MATCH_1})
+endif()
 string(FIND "${dump}" "[Ordinal/Name Pointer] Table" table_at)
 if(NOT table_at EQUAL -1)
     string(SUBSTRING "${dump}" ${table_at} -1 table)
+    # The table ends at the first blank line after its heading.
+    if(table MATCHES "^([^\n]*\n([^\n]+\n)*)")
+        set(table "${CMAKE_MATCH_1}")
+    endif()
     string(REGEX MATCHALL "\n\t\\[ *[0-9]+\\] [^\n]+" entries "${table}")
     foreach(entry IN LISTS entries)
-        string(REGEX REPLACE "^\n\t\\[ *([0-9]+)\\] ([^\n]+)$" "\\2@ordinal\\1" pair "${entry}")
-        string(REGEX REPLACE "@ordinal[0-9]+$" "" export_name "${pair}")
+        if(entry MATCHES "^\n\t\\[ *([0-9]+)\\] \\+base\\[ *([0-9]+)\\] +[0-9a-fA-F]+ (.+)$")
+            set(ordinal ${CMAKE_MATCH_2})
+            set(export_name "${CMAKE_MATCH_3}")
+        elseif(entry MATCHES "^\n\t\\[ *([0-9]+)\\] (.+)$")
+            math(EXPR ordinal "${base} + ${CMAKE_MATCH_1}")
+            set(export_name "${CMAKE_MATCH_2}")
+        else()
+            continue()
+        endif()
         list(APPEND names "${export_name}")
+        list(APPEND ordinals "${ordinal}")
     endforeach()
 endif()
 
@@ -49,6 +71,42 @@ if(ONLY_EXPORTS)
     foreach(name IN LISTS names)
         if(NOT name IN_LIST wanted)
             list(APPEND failures "unexpected export '${name}'")
+        endif()
+    endforeach()
+endif()
+
+# An export callers import by number must keep that number.
+string(REPLACE "," ";" wanted_ordinals "${ORDINALS}")
+foreach(pair IN LISTS wanted_ordinals)
+    if(NOT pair MATCHES "^([^=]+)=([0-9]+)$")
+        message(FATAL_ERROR "ORDINALS entry '${pair}' is not name=number")
+    endif()
+    set(name "${CMAKE_MATCH_1}")
+    set(wanted_ordinal "${CMAKE_MATCH_2}")
+    list(FIND names "${name}" index)
+    if(index EQUAL -1)
+        list(APPEND failures "export '${name}' missing, wanted at ordinal ${wanted_ordinal}")
+    else()
+        list(GET ordinals ${index} actual)
+        if(NOT actual EQUAL wanted_ordinal)
+            list(APPEND failures
+                "export '${name}' has ordinal ${actual}, wanted ${wanted_ordinal}")
+        endif()
+    endif()
+endforeach()
+
+# A binary meant to run on a bare system may import only from the system's own DLLs:
+# a MinGW runtime DLL among them means the static link was lost.
+string(REPLACE "," ";" allowed_imports "${IMPORTS_FROM}")
+if(allowed_imports)
+    string(TOLOWER "${allowed_imports}" allowed_imports)
+    string(REGEX MATCHALL "\n\tDLL Name: [^\n]+" import_lines "${dump}")
+    foreach(line IN LISTS import_lines)
+        string(REGEX REPLACE "^\n\tDLL Name: " "" dll "${line}")
+        string(STRIP "${dll}" dll)
+        string(TOLOWER "${dll}" dll_lower)
+        if(NOT dll_lower IN_LIST allowed_imports)
+            list(APPEND failures "imports from '${dll}' (allowed: ${IMPORTS_FROM})")
         endif()
     endforeach()
 endif()
@@ -77,4 +135,4 @@ if(failures)
     string(REPLACE ";" "\n  " text "${failures}")
     message(FATAL_ERROR "${FILE}:\n  ${text}")
 endif()
-message(STATUS "${FILE}: ${MACHINE}, exports [${names}] as expected")
+message(STATUS "${FILE}: ${MACHINE}, exports [${names}] at ordinals [${ordinals}] as expected")

@@ -56,18 +56,22 @@ function(lumivane_add_test name)
     endif()
 endfunction()
 
-# lumivane_check_pe(NAME FILE target MACHINE i386|x86-64 [EXPORTS name...] [ONLY_EXPORTS]
-#                   [RESOURCES type...])
+# lumivane_check_pe(NAME TARGET target MACHINE i386|x86-64 [EXPORTS name...] [ONLY_EXPORTS]
+#                   [ORDINALS name=number...] [IMPORTS_FROM dll...] [RESOURCES type...])
 # A structural check of a built Windows binary with objdump, for binaries that
-# cannot run on this machine.
+# cannot run on this machine. ORDINALS pins exports to their ordinals; IMPORTS_FROM
+# lists every DLL the binary may import from (any other fails the check).
 function(lumivane_check_pe name)
-    cmake_parse_arguments(ARG "ONLY_EXPORTS" "TARGET;MACHINE" "EXPORTS;RESOURCES" ${ARGN})
+    cmake_parse_arguments(ARG "ONLY_EXPORTS" "TARGET;MACHINE"
+        "EXPORTS;ORDINALS;IMPORTS_FROM;RESOURCES" ${ARGN})
     if(NOT LUMIVANE_WINDOWS OR NOT LUMIVANE_BUILD_TESTS)
         return()
     endif()
     find_program(LUMIVANE_OBJDUMP NAMES ${LUMIVANE_MINGW_TRIPLET}-objdump objdump REQUIRED)
     string(REPLACE ";" "," exports "${ARG_EXPORTS}")
     string(REPLACE ";" "," resources "${ARG_RESOURCES}")
+    string(REPLACE ";" "," ordinals "${ARG_ORDINALS}")
+    string(REPLACE ";" "," imports "${ARG_IMPORTS_FROM}")
     if(ARG_ONLY_EXPORTS)
         set(only 1)
     else()
@@ -80,6 +84,8 @@ function(lumivane_check_pe name)
             -DMACHINE=${ARG_MACHINE}
             -DEXPORTS=${exports}
             -DONLY_EXPORTS=${only}
+            -DORDINALS=${ordinals}
+            -DIMPORTS_FROM=${imports}
             -DRESOURCES=${resources}
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckPe.cmake)
     set_tests_properties(${name} PROPERTIES LABELS structural)

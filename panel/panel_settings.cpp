@@ -1,0 +1,39 @@
+#include "panel/panel_settings.h"
+
+#include "os/executable.h"
+#include "settings/settings_document.h"
+
+namespace panel {
+namespace {
+constexpr const char* kLedName = "led";
+constexpr const char* kModeName = "mode";
+} // namespace
+
+PanelSettings& PanelSettings::instance() {
+    static PanelSettings* settings = new PanelSettings(os::fileBesideExecutable(kFileName));
+    return *settings;
+}
+
+std::int32_t PanelSettings::readLedMode(std::string_view key) {
+    std::int32_t mode = kDefaultLedMode;
+    settings::SettingsDocument document;
+    if (!document.load(path_, true))
+        return mode;
+    TiXmlElement* led =
+        settings::SettingsDocument::findOrCreateChild(document.root(), kLedName, key, false);
+    if (led)
+        settings::SettingsDocument::readInt(led, kModeName, {}, mode);
+    return mode;
+}
+
+void PanelSettings::writeLedMode(std::string_view key, std::int32_t value) {
+    settings::SettingsDocument document;
+    if (!document.load(path_, true))
+        return;
+    TiXmlElement* led =
+        settings::SettingsDocument::findOrCreateChild(document.root(), kLedName, key, true);
+    settings::SettingsDocument::writeInt(led, kModeName, {}, value);
+    document.save();
+}
+
+} // namespace panel

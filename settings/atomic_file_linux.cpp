@@ -1,0 +1,76 @@
+#include "settings/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace settings {
+
+std::FILE* openForReading(const std::filesystem::path& path) {
+    return std::fopen(path.c_str(), "rb");
+}
+
+namespace detail {
+
+TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
+    struct stat existing {};
+    const bool targetExists = ::stat(target.c_str(), &existing) == 0;
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", random(), random());
+        std::filesystem::path path = target;
+        path += suffix;
+        // 0666 lets the umask decide for a new file, as fopen would.
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return {};
+        }
+        // The replacement keeps whatever access the old file granted.
+        if (targetExists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+            ::close(fd);
+            ::unlink(path.c_str());
+            return {};
+        }
+        std::FILE* stream = ::fdopen(fd, "w");
+        if (!stream) {
+            ::close(fd);
+            ::unlink(path.c_str());
+            return {};
+        }
+        return {stream, std::move(path)};
+    }
+    return {};
+}
+
+bool mayOverwrite(const std::filesystem::path& target) {
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT;
+}
+
+bool flushToDisk(std::FILE* stream) {
+    return ::fsync(::fileno(stream)) == 0;
+}
+
+bool moveOver(const std::filesystem::path& source, const std::filesystem::path& target) {
+    if (::rename(source.c_str(), target.c_str()) != 0)
+        return false;
+    // The rename itself reaches the disk with the directory; the new file is in
+    // place either way, so a directory that cannot be synced is no failure.
+    std::filesystem::path directory = target.parent_path();
+    if (directory.empty())
+        directory = ".";
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+} // namespace detail
+} // namespace settings

@@ -1,0 +1,36 @@
+#include "settings/lighting_settings.h"
+
+#include "os/executable.h"
+
+namespace settings {
+namespace {
+constexpr const char* kModeName = "Mode";
+}
+
+LightingSettings& LightingSettings::instance() {
+    // Never destroyed: effect threads may still store a mode while the process ends.
+    static LightingSettings* settings = new LightingSettings(os::fileBesideExecutable(kFileName));
+    return *settings;
+}
+
+LightingSettings::LightingSettings(const std::filesystem::path& path) {
+    document_.load(path, true);
+}
+
+std::int32_t LightingSettings::getMode() {
+    std::lock_guard lock(mutex_);
+    std::int32_t mode = 0;
+    document_.readInt(kModeName, {}, mode);
+    return mode;
+}
+
+void LightingSettings::setMode(std::int32_t value) {
+    std::lock_guard lock(mutex_);
+    // Without a root there is no document to change, and the file stays as it is.
+    if (!document_.root())
+        return;
+    document_.writeInt(kModeName, {}, value);
+    document_.save();
+}
+
+} // namespace settings

@@ -1,0 +1,104 @@
+#include "settings/atomic_file.h"
+#include "settings_files.h"
+#include "test_environment.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using settings::replaceFile;
+using namespace settings_testing;
+
+namespace {
+
+bool writeText(std::FILE* stream, const char* text) {
+    return std::fputs(text, stream) >= 0;
+}
+
+class ReplaceFileTest : public ::testing::Test {
+protected:
+    std::filesystem::path file() const { return directory_.path() / "file.xml"; }
+    testing_support::TemporaryDirectory directory_;
+};
+
+TEST_F(ReplaceFileTest, ReplacesWholeWithThePlatformsLineEnds) {
+    EXPECT_TRUE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "first\nline\n"); }));
+    EXPECT_EQ(readBytes(file()), std::string("first") + kNewLine + "line" + kNewLine);
+    EXPECT_TRUE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "x"); }));
+    EXPECT_EQ(readBytes(file()), "x") << "nothing of the longer old content remains";
+    EXPECT_EQ(fileNames(directory_.path()), std::vector<std::string>{"file.xml"});
+}
+
+TEST_F(ReplaceFileTest, FailedWriteLeavesTheOldFileOrNone) {
+    auto halfWritten = [](std::FILE* s) {
+        writeText(s, "<root><Mo");
+        return false;
+    };
+    EXPECT_FALSE(replaceFile(file(), halfWritten));
+    EXPECT_FALSE(std::filesystem::exists(file()));
+
+    writeBytes(file(), "old content");
+    EXPECT_FALSE(replaceFile(file(), halfWritten));
+    EXPECT_EQ(readBytes(file()), "old content");
+
+    settings::detail::setSaveInterruption([](std::FILE*) { return false; });
+    EXPECT_FALSE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "new"); }));
+    settings::detail::setSaveInterruption(nullptr);
+    EXPECT_EQ(readBytes(file()), "old content");
+    EXPECT_EQ(fileNames(directory_.path()), std::vector<std::string>{"file.xml"});
+
+    EXPECT_FALSE(replaceFile(directory_.path() / "missing" / "file.xml",
+                             [](std::FILE* s) { return writeText(s, "new"); }));
+}
+
+TEST_F(ReplaceFileTest, ReadOnlyFileIsNotReplaced) {
+#ifndef _WIN32
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may write any file";
+#endif
+    writeBytes(file(), "pinned");
+    std::filesystem::permissions(file(),
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    EXPECT_FALSE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "new"); }));
+    EXPECT_EQ(readBytes(file()), "pinned");
+    EXPECT_EQ(fileNames(directory_.path()), std::vector<std::string>{"file.xml"});
+    std::filesystem::permissions(file(), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+}
+
+#ifndef _WIN32
+TEST_F(ReplaceFileTest, ReplacementKeepsPermissionsAndLinks) {
+    writeBytes(file(), "old");
+    ASSERT_EQ(::chmod(file().c_str(), 0640), 0);
+    EXPECT_TRUE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "new"); }));
+    struct stat info {};
+    ASSERT_EQ(::stat(file().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+    // A new file gets what the umask allows, as fopen would give it.
+    const auto created = directory_.path() / "created.xml";
+    const auto reference = directory_.path() / "reference.xml";
+    EXPECT_TRUE(replaceFile(created, [](std::FILE* s) { return writeText(s, "x"); }));
+    std::fclose(std::fopen(reference.c_str(), "w"));
+    struct stat createdInfo {
+    }, referenceInfo{};
+    ASSERT_EQ(::stat(created.c_str(), &createdInfo), 0);
+    ASSERT_EQ(::stat(reference.c_str(), &referenceInfo), 0);
+    EXPECT_EQ(createdInfo.st_mode & 07777, referenceInfo.st_mode & 07777);
+
+    // Through a link, the file it points to gets the content; the link stays.
+    const auto link = directory_.path() / "link.xml";
+    std::filesystem::create_symlink(file(), link);
+    EXPECT_TRUE(replaceFile(link, [](std::FILE* s) { return writeText(s, "via link"); }));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readBytes(file()), "via link");
+}
+#endif
+
+} // namespace
