@@ -2,6 +2,16 @@
 
 namespace board {
 
+HwIOLibrary::HwIOLibrary(std::filesystem::path path)
+    : locate_([path] { return path; }), path_(std::move(path)) {}
+
+HwIOLibrary::HwIOLibrary(Locator locate) : locate_(std::move(locate)) {}
+
+std::filesystem::path HwIOLibrary::path() const {
+    std::lock_guard lock(loadMutex_);
+    return path_;
+}
+
 bool HwIOLibrary::load() {
     if (isLoaded())
         return true;
@@ -9,6 +19,7 @@ bool HwIOLibrary::load() {
     // Another thread may have finished the load while this one waited.
     if (isLoaded())
         return true;
+    path_ = locate_();
     if (path_.empty())
         return false;
     os::Library library = os::Library::open(path_.string());
@@ -56,7 +67,7 @@ std::filesystem::path systemHwIOLibraryPath() {
 }
 
 HwIOLibrary& hwIOLibrary() {
-    static HwIOLibrary library(systemHwIOLibraryPath());
+    static HwIOLibrary library{HwIOLibrary::Locator(systemHwIOLibraryPath)};
     return library;
 }
 

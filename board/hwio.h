@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -80,7 +81,11 @@ struct HwIOFunctions {
 // The full binding: one library file, loaded once, opened once, never unloaded.
 class HwIOLibrary {
 public:
-    explicit HwIOLibrary(std::filesystem::path path) : path_(std::move(path)) {}
+    using Locator = std::function<std::filesystem::path()>;
+
+    explicit HwIOLibrary(std::filesystem::path path);
+    // Asks where the file is on every load attempt until one succeeds.
+    explicit HwIOLibrary(Locator locate);
     HwIOLibrary(const HwIOLibrary&) = delete;
     HwIOLibrary& operator=(const HwIOLibrary&) = delete;
 
@@ -94,7 +99,8 @@ public:
     // and never change afterwards, so any thread may read them without a lock.
     const HwIOFunctions& functions() const { return functions_; }
     const os::Library& module() const { return module_; }
-    const std::filesystem::path& path() const { return path_; }
+    // The file of the latest load attempt.
+    std::filesystem::path path() const;
 
     // A readable view of physical memory through HWIO_MapMem; none when the library
     // is not loaded or lacks the export.
@@ -102,15 +108,15 @@ public:
     void unmapMemory(void* view) const;
 
 private:
+    Locator locate_;
+    mutable std::mutex loadMutex_;
     std::filesystem::path path_;
-    std::mutex loadMutex_;
     std::atomic<bool> loaded_{false};
     os::Library module_;
     HwIOFunctions functions_;
 };
 
-// The process-wide full binding: the system directory's copy of the library. The
-// path is fixed on first use.
+// The process-wide full binding: the system directory's copy of the library.
 HwIOLibrary& hwIOLibrary();
 std::filesystem::path systemHwIOLibraryPath();
 

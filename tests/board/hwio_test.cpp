@@ -74,3 +74,18 @@ TEST_F(SystemDirectory, RefusedOpenOrMissingOpenStillBinds) {
     EXPECT_TRUE(refused.load());
     EXPECT_EQ(fake.state().openCalls, 1u);
 }
+
+TEST_F(SystemDirectory, ProcessWideBindingLooksAgainUntilItLoads) {
+    // The process-wide binding is built like this one: where the file is, asked anew
+    // on each attempt.
+    board::HwIOLibrary located{board::HwIOLibrary::Locator(board::systemHwIOLibraryPath)};
+    testing_support::TemporaryDirectory empty;
+    {
+        testing_support::ScopedEnvironment elsewhere{"LUMIVANE_HWIO_DIR", empty.path().string()};
+        EXPECT_FALSE(located.load());
+        EXPECT_EQ(located.path(), empty.path() / board::hwio::systemLibraryFile());
+    }
+    auto installed = install(FAKE_HWIO_FILE);
+    EXPECT_TRUE(located.load());
+    EXPECT_EQ(located.path(), installed);
+}
