@@ -196,6 +196,13 @@ std::unique_ptr<Board> Board::create(const std::filesystem::path& image,
         }
     }
     try {
+        // Programs that map the old image open the path again from their next call
+        // on. Marked before the replacement, closed so that Windows lets it go.
+        std::atomic_ref<std::uint32_t>(open(absolute)->header_->superseded).store(1);
+    } catch (const BoardError&) {
+        // Nothing there yet, or not a board: nobody to tell.
+    }
+    try {
         replaceFile(temporary, absolute);
     } catch (...) {
         std::filesystem::remove(temporary, ec);
@@ -251,6 +258,10 @@ Board::~Board() = default;
 
 State& Board::state() const {
     return *state_;
+}
+
+bool Board::superseded() const {
+    return std::atomic_ref<std::uint32_t>(header_->superseded).load(std::memory_order_relaxed) != 0;
 }
 
 BoardFacts Board::facts() const {

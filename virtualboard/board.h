@@ -138,6 +138,8 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     BoardFacts facts() const;
+    // True once `create` has put a new image at this board's path.
+    bool superseded() const;
 
     // --- the hardware, as HwIO reaches it ---
     std::uint8_t inPort(std::uint16_t port);

@@ -11,8 +11,10 @@
 #include "virtualboard/platform.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #if defined(_WIN32)
@@ -25,39 +27,54 @@ namespace {
 
 using virtualboard::Board;
 
-// The board of this process. A test that points VBOARD_IMAGE at another image gets
-// that board from its next call on; boards once opened are kept, because views
-// handed out earlier point into them.
+// The board of this process. A test that points VBOARD_IMAGE at another image, or a
+// `vboard create` that replaces the image, gives the next call the new board; boards
+// once opened are kept, because views handed out earlier point into them.
 class Boards {
 public:
     Board* current() {
-        std::string path = Board::defaultImagePath().string();
-        Board* board = current_.load(std::memory_order_acquire);
-        if (board && board->path().string() == path)
-            return board;
+        // Called on every port access: compare the variable's text, build no path.
+        const char* variable = std::getenv("VBOARD_IMAGE");
+        std::string_view wanted =
+            variable && *variable ? std::string_view(variable) : std::string_view(defaultPath());
+        Entry* entry = current_.load(std::memory_order_acquire);
+        if (entry && entry->path == wanted && !entry->board->superseded())
+            return entry->board;
+        return slowPath(std::string(wanted));
+    }
+
+private:
+    struct Entry {
+        std::string path;
+        Board* board;
+    };
+
+    const std::string& defaultPath() {
+        static const std::string path = Board::defaultImagePath().string();
+        return path;
+    }
+
+    Board* slowPath(const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
-        board = current_.load(std::memory_order_relaxed);
-        if (board && board->path().string() == path)
-            return board;
-        for (Board* kept : opened_)
-            if (kept->path().string() == path) {
-                current_.store(kept, std::memory_order_release);
-                return kept;
+        for (Entry* entry : opened_)
+            if (entry->path == path && !entry->board->superseded()) {
+                current_.store(entry, std::memory_order_release);
+                return entry->board;
             }
+        Board* board = nullptr;
         try {
             board = Board::open(path).release();
         } catch (...) {
             return nullptr; // no board (yet): try again on the next call
         }
-        opened_.push_back(board);
-        current_.store(board, std::memory_order_release);
+        opened_.push_back(new Entry{path, board});
+        current_.store(opened_.back(), std::memory_order_release);
         return board;
     }
 
-private:
     std::mutex mutex_;
-    std::atomic<Board*> current_{nullptr};
-    std::vector<Board*> opened_;
+    std::atomic<Entry*> current_{nullptr};
+    std::vector<Entry*> opened_;
 };
 
 Boards& boards() {

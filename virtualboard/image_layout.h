@@ -43,7 +43,9 @@ struct Header {
     std::uint32_t headerSize;
     std::uint64_t fileSize;
     std::uint32_t sectionCount;
-    std::uint32_t reserved0;
+    // Set (atomically) when a new image replaced this one at its path: processes that
+    // still map it open the path again.
+    std::uint32_t superseded;
     Section sections[kMaxSections];
 };
 static_assert(sizeof(Header) == 32 + 48 * kMaxSections);

@@ -1,0 +1,94 @@
+#pragma once
+
+// The HwIO stand-in as the system reaches it: loaded by file name, every export
+// looked up by name, and the EC write transaction driven the way the service drives
+// it (three port writes, six one-step waits on the status port).
+
+#include "os/library.h"
+#include "virtualboard/hwio.h"
+#include "virtualboard/hwio_install.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace vbtest {
+
+struct HwioBinding {
+    os::Library library;
+    hwio::OpenFunction open = nullptr;
+    hwio::InPortBFunction inPortB = nullptr;
+    hwio::OutPortBFunction outPortB = nullptr;
+    hwio::InPortDFunction inPortD = nullptr;
+    hwio::OutPortDFunction outPortD = nullptr;
+    hwio::ReadMsrFunction readMsr = nullptr;
+    hwio::WriteMsrFunction writeMsr = nullptr;
+    hwio::MapMemFunction mapMem = nullptr;
+    hwio::UnmapMemFunction unmapMem = nullptr;
+    hwio::MapPhysToLinFunction mapPhysToLin = nullptr;
+    hwio::UnmapPhysicalMemoryFunction unmapPhysicalMemory = nullptr;
+
+    // Sleeps the wait steps asked for; tests count them instead of sleeping.
+    bool reallySleep = false;
+    unsigned sleeps = 0;
+
+    explicit HwioBinding(const std::string& fileOrPath = virtualboard::hwioBareName())
+        : library(os::Library::open(fileOrPath)) {
+        open = library.function<hwio::OpenFunction>("HWIO_Open");
+        inPortB = library.function<hwio::InPortBFunction>("HWIO_InPortB");
+        outPortB = library.function<hwio::OutPortBFunction>("HWIO_OutPortB");
+        inPortD = library.function<hwio::InPortDFunction>("HWIO_InPortD");
+        outPortD = library.function<hwio::OutPortDFunction>("HWIO_OutPortD");
+        readMsr = library.function<hwio::ReadMsrFunction>("HWIO_ReadMSR");
+        writeMsr = library.function<hwio::WriteMsrFunction>("HWIO_WriteMSR");
+        mapMem = library.function<hwio::MapMemFunction>("HWIO_MapMem");
+        unmapMem = library.function<hwio::UnmapMemFunction>("HWIO_UnmapMem");
+        mapPhysToLin = library.function<hwio::MapPhysToLinFunction>("MapPhysToLin");
+        unmapPhysicalMemory =
+            library.function<hwio::UnmapPhysicalMemoryFunction>("UnmapPhysicalMemory");
+    }
+
+    // One wait step: never loops, sleeps at most once.
+    void waitStep() {
+        if (!(inPortB(0x6C) & 0x02))
+            return;
+        if (inPortB(0x6C) & 0x06) {
+            ++sleeps;
+            if (reallySleep)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    void ecWrite(std::uint8_t address, std::uint8_t value) {
+        waitStep();
+        outPortB(0x6C, 0x81);
+        waitStep();
+        waitStep();
+        outPortB(0x68, address);
+        waitStep();
+        waitStep();
+        outPortB(0x68, value);
+        waitStep();
+    }
+
+    void ecWriteBanked(std::uint8_t bank, std::uint8_t reg, std::uint8_t value) {
+        ecWrite(0xFF, bank);
+        ecWrite(reg, value);
+    }
+
+    // The temperature effect's order; the music effect writes blue, green, red.
+    void writeColour(std::uint8_t red, std::uint8_t green, std::uint8_t blue, bool musicOrder) {
+        if (musicOrder) {
+            ecWriteBanked(0, 0x5B, blue);
+            ecWriteBanked(0, 0x5D, green);
+            ecWriteBanked(0, 0x53, red);
+        } else {
+            ecWriteBanked(0, 0x53, red);
+            ecWriteBanked(0, 0x5D, green);
+            ecWriteBanked(0, 0x5B, blue);
+        }
+    }
+};
+
+} // namespace vbtest

@@ -1,0 +1,127 @@
+// The vboard tool: as a program from the build tree, and in-process for its output.
+
+#include "board_fixture.h"
+#include "run_program.h"
+#include "vboard.h"
+#include "virtualboard/hwio_install.h"
+
+#include <gmock/gmock.h>
+#include <sstream>
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun vboard(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    int status = vboard::runVboard(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+class VboardTool : public vbtest::BoardTest {
+protected:
+    std::filesystem::path image() const { return directory.path() / "tool.img"; }
+    ToolRun onImage(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--image", image().string()});
+        return vboard(args);
+    }
+};
+
+TEST_F(VboardTool, ShowReportsTheColourAnotherProgramWrote) {
+    const auto bin = vbtest::binaryDirectory();
+    const auto firmware = directory.path() / "fw";
+    const auto libraries = directory.path() / "lib";
+    ASSERT_EQ(vbtest::runProgram(bin / LUMIVANE_VBOARD,
+                                 {"--image", image().string(), "create", "--firmware-dir",
+                                  firmware.string(), "--hwio-dir", libraries.string()}),
+              0);
+    EXPECT_TRUE(std::filesystem::exists(firmware / "dmi" / "tables" / "DMI"));
+    EXPECT_TRUE(std::filesystem::exists(libraries / virtualboard::hwioSystemName()));
+
+    testing_support::ScopedEnvironment current("VBOARD_IMAGE", image().string());
+    ASSERT_EQ(vbtest::runProgram(bin / LUMIVANE_COLOUR_WRITER, {"0x12", "0x34", "0x56"}), 0);
+
+    ToolRun show = vboard({"show", "--json"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_THAT(show.out, HasSubstr("\"product\": \"XR40-SUMMIT\""));
+    EXPECT_THAT(show.out, HasSubstr("\"red\": 18,\n    \"green\": 52,\n    \"blue\": 86"));
+    EXPECT_THAT(show.out, HasSubstr("\"ecTransactions\": 6,"));
+    EXPECT_THAT(show.out, HasSubstr("\"ecProtocolErrors\": 0,"));
+
+    ToolRun human = vboard({"show"});
+    EXPECT_THAT(human.out, HasSubstr("red 0x12  green 0x34  blue 0x56"));
+
+    ToolRun trace = vboard({"trace", "--last", "3"});
+    EXPECT_EQ(std::count(trace.out.begin(), trace.out.end(), '\n'), 3);
+    EXPECT_THAT(trace.out, HasSubstr("register 0x00:0x5B 0x00 -> 0x56"));
+
+    ToolRun monitor = vboard({"monitor", "--frames", "3", "--rate", "1000"});
+    EXPECT_EQ(monitor.status, 0);
+    std::string swatch = "\x1b[48;2;18;52;86m";
+    std::size_t frames = 0;
+    for (auto at = monitor.out.find(swatch); at != std::string::npos;
+         at = monitor.out.find(swatch, at + 1))
+        ++frames;
+    EXPECT_EQ(frames, 3u);
+}
+
+TEST_F(VboardTool, CreateOptionsAndKnobsReachTheImage) {
+    ToolRun created =
+        onImage({"create", "--product", "OTHER-BOARD", "--baseboards", "2", "--busy", "reads:4",
+                 "--no-table-service", "--open-fails", "--missing-export", "HWIO_MapMem",
+                 "--firmware-dir", (directory.path() / "fw").string()});
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_THAT(created.out, HasSubstr("LUMIVANE_FIRMWARE_DIR="));
+    EXPECT_TRUE(std::filesystem::is_empty(directory.path() / "fw"));
+
+    auto board = virtualboard::Board::open(image());
+    EXPECT_EQ(board->facts().productName, "OTHER-BOARD");
+    EXPECT_EQ(board->facts().baseboards, 2);
+    EXPECT_EQ(board->ec().busyReadsLeft, 4u);
+    EXPECT_TRUE(board->openFails());
+    EXPECT_EQ(board->facts().missingExport, "HWIO_MapMem");
+
+    EXPECT_EQ(onImage({"set", "busy", "always"}).status, 0);
+    EXPECT_EQ(board->ec().busyMode, virtualboard::BusyMode::Always);
+    EXPECT_EQ(onImage({"set", "open-fails", "off"}).status, 0);
+    EXPECT_FALSE(board->openFails());
+    EXPECT_EQ(onImage({"set", "register", "0", "0x5D", "200"}).status, 0);
+    EXPECT_EQ(board->ledColour().green, 200);
+    EXPECT_EQ(onImage({"set", "lock-word", "3"}).status, 0);
+    EXPECT_EQ(board->globalLockWord(), 3u);
+    EXPECT_THAT(onImage({"show", "--json"}).out, HasSubstr("\"pending\": true"));
+
+    ToolRun env = onImage({"env"});
+    EXPECT_THAT(env.out, HasSubstr("export VBOARD_IMAGE='"));
+}
+
+TEST_F(VboardTool, BadRequestsAreRefusedAndChangeNothing) {
+    ASSERT_EQ(onImage({"create"}).status, 0);
+    auto board = virtualboard::Board::open(image());
+
+    ToolRun unknown = onImage({"frobnicate"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("unknown command"));
+    EXPECT_EQ(onImage({"set", "busy", "sometimes"}).status, 2);
+    EXPECT_EQ(onImage({"set", "register", "0", "0x153", "1"}).status, 2);
+    EXPECT_EQ(onImage({"show", "--jsn"}).status, 2);
+    EXPECT_EQ(board->ec().busyMode, virtualboard::BusyMode::Never);
+
+    ToolRun overlapping = onImage({"create", "--table-address", "0xFDAE0100"});
+    EXPECT_EQ(overlapping.status, 1);
+    EXPECT_THAT(overlapping.err, HasSubstr("overlap"));
+    EXPECT_FALSE(board->superseded()) << "a refused board must not replace the old one";
+
+    ToolRun missing = vboard({"--image", (directory.path() / "none.img").string(), "show"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_THAT(missing.err, HasSubstr("cannot open board image"));
+    EXPECT_THAT(vboard({}).err, HasSubstr("usage: vboard"));
+}
+
+} // namespace
