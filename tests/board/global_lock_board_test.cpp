@@ -125,8 +125,10 @@ TEST_F(GlobalLockOnBoard, TwoProcessesNeverHoldItTogether) {
         ASSERT_NE(counters, nullptr);
         std::fill(counters, counters + 16, 0);
 
-        std::string command =
-            "\"" + board_testing::besideTests(LUMIVANE_HAMMER_FILE).string() + "\" 300";
+        // Built piecewise: GCC 12 misreads a chain of + on strings as overlapping copies.
+        std::string command = "\"";
+        command += board_testing::besideTests(LUMIVANE_HAMMER_FILE).string();
+        command += "\" 300";
         int results[2] = {-1, -1};
         std::thread a([&] { results[0] = std::system(command.c_str()); });
         std::thread b([&] { results[1] = std::system(command.c_str()); });
