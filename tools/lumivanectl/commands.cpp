@@ -2,6 +2,7 @@
 
 #include "board/color.h"
 #include "board/ec_registers.h"
+#include "board/global_lock.h"
 #include "board/hwio.h"
 #include "board/smbios.h"
 #include "json.h"
@@ -21,12 +22,15 @@ constexpr const char* kUsage =
     "       lumivanectl [--json] board smbios\n"
     "       lumivanectl [--json] board hsl HUE SATURATION LIGHTNESS [--write]\n"
     "       lumivanectl [--json] board color RED GREEN BLUE\n"
+    "       lumivanectl [--json] lock test [ATTEMPTS]\n"
     "\n"
     "  board name    the baseboard's product name and whether it is the supported model\n"
     "  board smbios  the SMBIOS structures: type, handle, length and strings\n"
     "  board hsl     the register bytes of a colour (each value 0 to 1); --write also\n"
     "                writes them to the LED registers (blue, green, red)\n"
-    "  board color   writes the LED registers (each value 0 to 255, decimal or 0x..)\n";
+    "  board color   writes the LED registers (each value 0 to 255, decimal or 0x..)\n"
+    "  lock test     takes the firmware's ACPI global lock (1500 attempts 1 ms apart, or\n"
+    "                ATTEMPTS; 0 waits for ever), says whether it was obtained, gives it back\n";
 
 struct Options {
     bool json = false;
@@ -285,6 +289,59 @@ int boardColor(const Options& options, std::ostream& out, BoardAccess access) {
     return kExitOk;
 }
 
+const char* lockStatusText(board::GlobalLockResult::Status status) {
+    using Status = board::GlobalLockResult::Status;
+    switch (status) {
+    case Status::Obtained:
+        return "obtained";
+    case Status::NotObtained:
+        return "not obtained";
+    case Status::NoLibrary:
+        return "no I/O library with physical-memory access";
+    case Status::NoTables:
+        return "no ACPI tables: neither the firmware-table service nor an RSDP in 0xF0000-0xFFFFF "
+               "gave a FADT";
+    case Status::NoFacs:
+        return "the FADT names no FACS";
+    case Status::MappingFailed:
+        return "the FACS could not be mapped";
+    }
+    return "";
+}
+
+int lockTest(const Options& options, std::ostream& out, BoardAccess access) {
+    const std::vector<std::string>& w = options.words;
+    if (w.size() > 3)
+        throw UsageError("lock test takes at most ATTEMPTS");
+    std::uint32_t attempts = board::kGlobalLockAttempts;
+    if (w.size() == 3) {
+        auto [end, error] = std::from_chars(w[2].data(), w[2].data() + w[2].size(), attempts);
+        if (error != std::errc() || end != w[2].data() + w[2].size())
+            throw UsageError("ATTEMPTS must be a whole number, not \"" + w[2] + "\"");
+    }
+    if (!access.hwio.load() && !access.hwio.isLoaded())
+        throw Failure("the I/O library \"" + access.hwio.path().string() +
+                      "\" could not be loaded");
+
+    board::GlobalLockResult result = board::acpi::tryAcquire(access.hwio.functions(), attempts);
+    if (result.obtained())
+        board::acpi::release(access.hwio.functions());
+    using Status = board::GlobalLockResult::Status;
+    bool answered = result.status == Status::Obtained || result.status == Status::NotObtained;
+    if (!answered)
+        throw Failure(lockStatusText(result.status));
+
+    if (options.json) {
+        out << "{\"obtained\":" << (result.obtained() ? "true" : "false")
+            << ",\"attempts\":" << result.attempts << ",\"limit\":" << attempts << "}\n";
+    } else {
+        out << "global lock " << lockStatusText(result.status) << " after " << result.attempts
+            << (result.attempts == 1 ? " attempt" : " attempts");
+        out << (result.obtained() ? ", released\n" : "\n");
+    }
+    return result.obtained() ? kExitOk : kExitFailed;
+}
+
 // The board code's message boxes become lines on the error stream: a command-line
 // tool must never wait for someone to click OK.
 class MessagesTo {
@@ -320,6 +377,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         const std::vector<std::string>& w = options.words;
         if (w.empty())
             throw UsageError("no command given");
+        if (w[0] == "lock") {
+            if (w.size() < 2 || w[1] != "test")
+                throw UsageError("lock needs a command: test");
+            if (options.write)
+                throw UsageError("--write belongs to board hsl and board color");
+            return lockTest(options, out, access);
+        }
         if (w[0] != "board")
             throw UsageError("unknown command \"" + w[0] + "\"");
         if (w.size() < 2)

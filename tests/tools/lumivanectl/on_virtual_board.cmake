@@ -61,4 +61,23 @@ execute_process(COMMAND ${EMULATOR} ${LUMIVANECTL} board name
 if(status EQUAL 0 OR NOT error MATCHES "DmiHelp: Can not find SMBIOS Header")
     message(FATAL_ERROR "board name without HWIO_MapMem: exit ${status}, ${error}")
 endif()
+# The global lock: free on a new board; held by the firmware for longer than 1500
+# attempts last; absent without tables.
+create_board()
+run(output ${LUMIVANECTL} lock test)
+if(NOT output MATCHES "^global lock obtained after 1 attempt, released")
+    message(FATAL_ERROR "lock test on a free lock printed: ${output}")
+endif()
+create_board(--firmware-lock 600000)
+execute_process(COMMAND ${EMULATOR} ${LUMIVANECTL} lock test
+    WORKING_DIRECTORY ${WORK} OUTPUT_VARIABLE output RESULT_VARIABLE status)
+if(status EQUAL 0 OR NOT output MATCHES "not obtained after 1500 attempts")
+    message(FATAL_ERROR "lock test against the firmware's lock: exit ${status}, ${output}")
+endif()
+create_board(--no-table-service --no-rsdp)
+execute_process(COMMAND ${EMULATOR} ${LUMIVANECTL} lock test 3
+    WORKING_DIRECTORY ${WORK} ERROR_VARIABLE error RESULT_VARIABLE status)
+if(status EQUAL 0 OR NOT error MATCHES "no ACPI tables")
+    message(FATAL_ERROR "lock test without tables: exit ${status}, ${error}")
+endif()
 file(REMOVE_RECURSE ${WORK})
