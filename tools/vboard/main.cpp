@@ -1,0 +1,8 @@
+#include "vboard.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return vboard::runVboard(args, std::cout, std::cerr);
+}

@@ -1,0 +1,188 @@
+// The HwIO stand-in: the vendor library's exports over the board image named by
+// VBOARD_IMAGE. One source, built as libhwio.so / HwIO.so and hwio.dll / HwIO.dll,
+// and once per export as a variant that lacks that export (for the failure tests).
+//
+// Nothing here throws across the C boundary, and nothing fails loudly: with no
+// board every port reads 0xFF, every mapping yields none and HWIO_Open returns 0,
+// which is what a machine without the driver looks like to the system.
+
+#include "virtualboard/board.h"
+#include "virtualboard/hwio.h"
+#include "virtualboard/platform.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#define HWIO_EXPORT extern "C" __declspec(dllexport)
+#else
+#define HWIO_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+using virtualboard::Board;
+
+// The board of this process. A test that points VBOARD_IMAGE at another image gets
+// that board from its next call on; boards once opened are kept, because views
+// handed out earlier point into them.
+class Boards {
+public:
+    Board* current() {
+        std::string path = Board::defaultImagePath().string();
+        Board* board = current_.load(std::memory_order_acquire);
+        if (board && board->path().string() == path)
+            return board;
+        std::lock_guard<std::mutex> lock(mutex_);
+        board = current_.load(std::memory_order_relaxed);
+        if (board && board->path().string() == path)
+            return board;
+        for (Board* kept : opened_)
+            if (kept->path().string() == path) {
+                current_.store(kept, std::memory_order_release);
+                return kept;
+            }
+        try {
+            board = Board::open(path).release();
+        } catch (...) {
+            return nullptr; // no board (yet): try again on the next call
+        }
+        opened_.push_back(board);
+        current_.store(board, std::memory_order_release);
+        return board;
+    }
+
+private:
+    std::mutex mutex_;
+    std::atomic<Board*> current_{nullptr};
+    std::vector<Board*> opened_;
+};
+
+Boards& boards() {
+    static Boards* instance = new Boards(); // never destroyed: other threads may outlive exit
+    return *instance;
+}
+
+std::uint8_t inByte(Board* board, std::uint32_t port) {
+    return board ? board->inPort(std::uint16_t(port)) : 0xFF;
+}
+
+void outByte(Board* board, std::uint32_t port, std::uint32_t value) {
+    if (board)
+        board->outPort(std::uint16_t(port), std::uint8_t(value));
+}
+
+void* map(std::uint32_t address, std::uint32_t length) {
+    Board* board = boards().current();
+    if (!board)
+        return nullptr;
+    void* view = board->physical(address, length);
+    board->countMap(view != nullptr);
+    return view;
+}
+
+} // namespace
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_Open
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_Open(std::uint32_t) {
+    virtualboard::pinThisModule(); // the firmware agent's thread runs code of this module
+    Board* board = boards().current();
+    if (!board)
+        return 0;
+    board->countOpen();
+    if (board->openFails())
+        return 0;
+    board->startFirmwareAgent();
+    return 1;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortB
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_InPortB(std::uint32_t port) {
+    return inByte(boards().current(), port & 0xFFFF);
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortB
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
+    outByte(boards().current(), port & 0xFFFF, value & 0xFF);
+    return 1;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortD
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_InPortD(std::uint32_t port) {
+    Board* board = boards().current();
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < 4; ++i)
+        value |= std::uint32_t(inByte(board, (port + i) & 0xFFFF)) << (8 * i);
+    return value;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortD
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_OutPortD(std::uint32_t port, std::uint32_t value) {
+    Board* board = boards().current();
+    for (std::uint32_t i = 0; i < 4; ++i)
+        outByte(board, (port + i) & 0xFFFF, (value >> (8 * i)) & 0xFF);
+    return 1;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_ReadMSR
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_ReadMSR(std::uint32_t index, std::uint64_t* value) {
+    Board* board = boards().current();
+    std::uint64_t read = 0;
+    if (!board || !value || !board->readMsr(index, read))
+        return 0;
+    *value = read;
+    return 1;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_WriteMSR
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_WriteMSR(std::uint32_t index, std::uint64_t value) {
+    Board* board = boards().current();
+    return board && board->writeMsr(index, value) ? 1 : 0;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_MapMem
+HWIO_EXPORT void* HWIO_CALL HWIO_MapMem(std::uint32_t physicalAddress, std::uint32_t length) {
+    return map(physicalAddress, length);
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_UnmapMem
+HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_UnmapMem(void* view, std::uint32_t) {
+    Board* board = boards().current();
+    if (!board || !view)
+        return 0;
+    board->countUnmap(); // views are windows into the image: nothing to release
+    return 1;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_MapPhysToLin
+HWIO_EXPORT void* HWIO_CALL MapPhysToLin(std::uint32_t physicalAddress, std::uint32_t length,
+                                         void** handle, std::uint64_t* token) {
+    void* view = map(physicalAddress, length);
+    if (handle)
+        *handle = view;
+    if (token)
+        *token = view ? physicalAddress : 0;
+    return view;
+}
+#endif
+
+#ifndef LUMIVANE_HWIO_WITHOUT_UnmapPhysicalMemory
+HWIO_EXPORT std::uint32_t HWIO_CALL UnmapPhysicalMemory(void*, void* view, std::uint64_t) {
+    Board* board = boards().current();
+    if (!board || !view)
+        return 0;
+    board->countUnmap();
+    return 1;
+}
+#endif
