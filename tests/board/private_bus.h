@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <sys/wait.h>
@@ -23,6 +24,10 @@ public:
         pid_ = fork();
         if (pid_ == 0) {
             dup2(pipeFds[1], 3);
+            // Its complaints about resource limits it may not raise are noise here.
+            const int quiet = open("/dev/null", O_WRONLY);
+            if (quiet >= 0)
+                dup2(quiet, 2);
             if (pipeFds[0] != 3)
                 close(pipeFds[0]);
             execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nosyslog",
