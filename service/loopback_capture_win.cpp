@@ -6,10 +6,12 @@
 #include "service/loopback_capture.h"
 #include "service/mix_format_win.h"
 
+// clang-format off
+#include <windows.h>
 #include <audioclient.h>
 #include <avrt.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
+// clang-format on
 
 namespace service {
 

@@ -3,8 +3,11 @@
 // The audio engine's mix format, turned into the 16-bit integer format the capture
 // asks for in its place.
 
-#include <mmreg.h>
+// windows.h first: the audio headers build on its types.
+// clang-format off
 #include <windows.h>
+#include <mmreg.h>
+// clang-format on
 
 namespace service {
 

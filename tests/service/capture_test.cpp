@@ -2,6 +2,9 @@
 // with-pulseaudio starts (natively), or Wine's audio driver over that same daemon.
 
 #include "os/diagnostics.h"
+#ifdef _WIN32
+#include "os/com_scope_win.h"
+#endif
 #include "service/loopback_capture.h"
 #include "test_environment.h"
 
@@ -17,9 +20,7 @@
 #ifndef _WIN32
 #include "audio_signals.h"
 #include "service/music_effect.h"
-
-#include <pulse/error.h>
-#include <pulse/simple.h>
+#include "tone_player.h"
 #endif
 
 using namespace std::chrono_literals;
@@ -77,9 +78,14 @@ bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
 
 #ifdef _WIN32
 
+// The service's callers of start() have COM; so do these tests.
+struct WindowsCapture : ::testing::Test {
+    os::ComApartment com{os::ComApartment::Kind::MultiThreaded};
+};
+
 // Wine has no loopback; its default capture endpoint is the null sink's monitor, so
 // the seam runs the rest of the Windows capture path: format, timer, drain, stop.
-TEST(WindowsCapture, DefaultCaptureEndpointDeliversPacketsToTheCallback) {
+TEST_F(WindowsCapture, DefaultCaptureEndpointDeliversPacketsToTheCallback) {
     os::CapturedDiagnostics diagnostics;
     PrintedLines printed;
     Packets packets;
@@ -98,14 +104,15 @@ TEST(WindowsCapture, DefaultCaptureEndpointDeliversPacketsToTheCallback) {
     EXPECT_TRUE(diagnostics.messages().empty());
 }
 
-TEST(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
+TEST_F(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
     os::CapturedDiagnostics diagnostics;
     PrintedLines printed;
     LoopbackCapture capture; // render loopback, which Wine refuses after Initialize
     capture.start();
+    const bool ran = capture.active();
     capture.waitStreaming(10000);
     capture.stop();
-    if (capture.result() != 0) {
+    if (ran && capture.result() != 0) {
         char expected[64];
         std::snprintf(expected, sizeof expected, "Thread HRESULT is 0x%08x\n",
                       unsigned(capture.result()));
@@ -118,27 +125,6 @@ TEST(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
 }
 
 #else
-
-namespace {
-
-// Plays a tone into the default sink the way a music player would, at low latency.
-void play(double hertz, std::chrono::milliseconds length) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-    pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &spec)),
-                        std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1)};
-    int error = 0;
-    pa_simple* player = pa_simple_new(nullptr, "music test", PA_STREAM_PLAYBACK, nullptr, "tone",
-                                      &spec, nullptr, &attr, &error);
-    ASSERT_NE(player, nullptr) << pa_strerror(error);
-    const int frames = int(48 * length.count());
-    const auto bytes = audio_signals::packet(
-        frames, 2, [&](int i, int) { return audio_signals::cosine(i, 48000, hertz, 16000); });
-    EXPECT_EQ(pa_simple_write(player, bytes.data(), bytes.size(), &error), 0) << pa_strerror(error);
-    pa_simple_drain(player, &error);
-    pa_simple_free(player);
-}
-
-} // namespace
 
 TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     PrintedLines printed;
