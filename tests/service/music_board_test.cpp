@@ -2,6 +2,8 @@
 // reaches the EC colour registers through the real capture, analysis, colour
 // thread and register writes.
 
+#include "board/ec_led_port.h"
+#include "os/executable.h"
 #include "service/music_effect.h"
 #include "test_environment.h"
 #include "tone_player.h"
@@ -33,8 +35,14 @@ TEST(MusicOnTheBoard, AToneLightsTheLedsAndStoppingFreezesThem) {
     testing_support::ScopedEnvironment image("VBOARD_IMAGE", (dir.path() / "board.img").string());
     testing_support::ScopedEnvironment firmware("LUMIVANE_FIRMWARE_DIR",
                                                 (dir.path() / "firmware").string());
+    testing_support::ScopedEnvironment library("LUMIVANE_HWIO_DIR",
+                                               os::executablePath().value().parent_path().string());
     service::setCapturePrintSink([](const std::string&) {});
 
+    // As in the service: the controller's EC port comes first and, identifying the
+    // board, loads the I/O binding that the global lock works through.
+    board::EcLedPort port;
+    ASSERT_TRUE(port.boardMatches());
     service::MusicEffect effect;
     effect.start();
     ASSERT_TRUE(effect.capture().waitStreaming(5000));
@@ -52,6 +60,9 @@ TEST(MusicOnTheBoard, AToneLightsTheLedsAndStoppingFreezesThem) {
     std::this_thread::sleep_for(60ms);
     EXPECT_EQ(board->ledColour(), frozen);
     EXPECT_EQ(board->counters().ecTransactions, writes) << "a register write after stop()";
+    // Every packet was analysed under the firmware's global lock, each time given back.
+    EXPECT_GT(board->counters().maps, 0u);
+    EXPECT_EQ(board->globalLockWord() & 3u, 0u);
 
     // Each colour went out blue, green, red, every register behind its bank selection.
     std::vector<std::uint8_t> registers;
