@@ -110,9 +110,11 @@ int capture(const std::vector<std::string>& words, std::ostream& out, std::ostre
     os::ComApartment com(os::ComApartment::Kind::MultiThreaded);
 #endif
     std::mutex outMutex;
+    // The run's closing line (passes and frames) is part of the report; anything
+    // else the capture prints is a diagnostic.
     auto previous = service::setCapturePrintSink([&](const std::string& line) {
         std::lock_guard lock(outMutex);
-        err << line;
+        (line.rfind("Received stop event", 0) == 0 ? out : err) << line;
     });
     std::uint32_t packets = 0;
     const service::KISS_FFT fft(3);
