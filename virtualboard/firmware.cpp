@@ -87,7 +87,7 @@ const std::vector<ItemDefinition>& itemDefinitions() {
          {},
          "CPU temperature (0.1 C)"},
         {0x06010013, 12, ro, decimal(25, -2), decimal(5, 0), 100, {}, "CPU voltage"},
-        {0x06020014, 3300, ro, decimal(0, 0), decimal(1, 0), 5000, {}, "3.3 V rail (mV)"},
+        {0x06020014, 3300, ro, decimal(0, 0), decimal(1, 0), 5000, {}, "3.3 V rail"},
         {0x060C0015, 1200, ro, decimal(-10000, 0), decimal(25, 1), 400, {}, "DRAM voltage"},
         {0x06000016, 1850, ro, decimal(0, 0), decimal(1, 0), 6000, {}, "CPU fan (rpm)"},
         {0x06050017, 2, ro, decimal(1, 2), decimal(1, -1), 50, {"N/A", "Idle"}, "Pump speed"},
