@@ -1,0 +1,7 @@
+#include "board/ec_led_port.h"
+
+namespace board {
+
+void enterSingleThreadedApartment() {}
+
+} // namespace board

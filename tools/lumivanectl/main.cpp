@@ -1,0 +1,8 @@
+#include "commands.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return lumivanectl::run(args, std::cout, std::cerr, lumivanectl::processBoardAccess());
+}
