@@ -1,5 +1,6 @@
 #include "virtualboard/board.h"
 
+#include "virtualboard/firmware.h"
 #include "virtualboard/platform.h"
 #include "virtualboard/tables.h"
 
@@ -136,6 +137,7 @@ std::unique_ptr<Board> Board::create(const std::filesystem::path& image,
     std::uint64_t configAt = addSection(kSectionConfig, sizeof(Config), "config");
     std::uint64_t stateAt = addSection(kSectionState, sizeof(State), "state");
     addSection(kSectionTrace, sizeof(TraceRecord) * kTraceCapacity, "trace");
+    std::uint64_t firmwareAt = addSection(kSectionFirmware, sizeof(FirmwareState), "firmware");
     std::vector<std::uint64_t> regionAt;
     for (const RegionImage& region : tables.regions)
         regionAt.push_back(
@@ -175,6 +177,26 @@ std::unique_ptr<Board> Board::create(const std::filesystem::path& image,
     state->openFails = options.openFails ? 1 : 0;
     state->ec.busyMode = std::uint8_t(options.busyMode);
     state->ec.busyReadsLeft = options.busyMode == BusyMode::ForReads ? options.busyReads : 0;
+
+    auto* firmware = reinterpret_cast<FirmwareState*>(bytes.data() + firmwareAt);
+    firmware->hostTemperature = options.hostTemperature ? 1 : 0;
+    firmware->storedTemperature = options.temperature;
+    firmware->poweredOnMs = wallClockMs();
+    for (const ItemDefinition& item : itemDefinitions()) {
+        const std::vector<std::uint8_t> descriptor = descriptorOf(item);
+        if (firmware->itemCount == kItemSlots || descriptor.size() > kDescriptorCapacity)
+            throw BoardError("the firmware item table does not fit the image");
+        ItemSlot& slot = firmware->items[firmware->itemCount++];
+        slot.id = item.id;
+        slot.value = item.value;
+        slot.methodCode = methodCodeOf(item.id);
+        slot.descriptorLength = std::uint32_t(descriptor.size());
+        std::copy(descriptor.begin(), descriptor.end(), slot.descriptor);
+        if (item.id == kLightingControlItem)
+            slot.value = options.firmwareDrivesLeds ? 0 : 1;
+        if (item.id == kCpuTemperatureItem)
+            slot.value = options.temperature;
+    }
 
     for (std::size_t i = 0; i < tables.regions.size(); ++i)
         std::copy(tables.regions[i].bytes.begin(), tables.regions[i].bytes.end(),
@@ -248,6 +270,13 @@ std::unique_ptr<Board> Board::open(const std::filesystem::path& image) {
     board->state_ = reinterpret_cast<State*>(find(kSectionState, sizeof(State)));
     board->trace_ =
         reinterpret_cast<TraceRecord*>(find(kSectionTrace, sizeof(TraceRecord) * kTraceCapacity));
+    board->firmware_ =
+        reinterpret_cast<FirmwareState*>(find(kSectionFirmware, sizeof(FirmwareState)));
+    if (board->firmware_->itemCount > kItemSlots)
+        throw BoardError(name + " is damaged (firmware items)");
+    for (std::uint32_t i = 0; i < board->firmware_->itemCount; ++i)
+        if (board->firmware_->items[i].descriptorLength > kDescriptorCapacity)
+            throw BoardError(name + " is damaged (firmware items)");
     return board;
 }
 
@@ -605,10 +634,40 @@ EcSnapshot Board::ec() const {
     return {EcPhase(ec.phase), ec.bank, BusyMode(ec.busyMode), ec.busyReadsLeft};
 }
 
-LedColour Board::ledColour() const {
+LedColour Board::ecColour() const {
     Guard guard(state());
     const auto& bank0 = state().ec.registers[0];
     return {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
+}
+
+LedColour Board::ledColour() const {
+    return ledView().colour;
+}
+
+LedView Board::ledView() const {
+    return ledViewAt(wallClockMs());
+}
+
+LedView Board::ledViewAt(std::uint64_t now) const {
+    LedView view;
+    Guard guard(state());
+    const ItemSlot* on = slotLocked(kLightingOnItem);
+    const ItemSlot* control = slotLocked(kLightingControlItem);
+    const ItemSlot* effect = slotLocked(kEffectWordItem);
+    view.effectWord = effect ? effect->value : 0;
+    if (on && on->value == 0) {
+        view.source = LedView::Source::Dark;
+    } else if (control && control->value == 0) {
+        view.source = LedView::Source::Firmware;
+        // The effect starts over whenever it is programmed.
+        const std::uint64_t since =
+            effect && effect->writtenAtMs ? effect->writtenAtMs : firmware_->poweredOnMs;
+        view.colour = renderEffect(view.effectWord, now > since ? now - since : 0);
+    } else {
+        const auto& bank0 = state().ec.registers[0];
+        view.colour = {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
+    }
+    return view;
 }
 
 Counters Board::counters() const {
@@ -670,6 +729,135 @@ void Board::resetCounters() {
 void Board::clearTrace() {
     Guard guard(state());
     state().traceNext = 0;
+}
+
+// --- firmware items ---
+
+ItemSlot* Board::slotLocked(std::uint32_t id) const {
+    for (std::uint32_t i = 0; i < firmware_->itemCount; ++i)
+        if (itemKey(firmware_->items[i].id) == itemKey(id))
+            return &firmware_->items[i];
+    return nullptr;
+}
+
+namespace {
+FirmwareItem itemOf(const ItemSlot& slot) {
+    FirmwareItem item;
+    item.id = slot.id;
+    item.value = slot.value;
+    item.lastControl = slot.lastControl;
+    item.writes = slot.writes;
+    item.writtenAtMs = slot.writtenAtMs;
+    item.methodCode = slot.methodCode;
+    item.descriptor.assign(slot.descriptor, slot.descriptor + slot.descriptorLength);
+    return item;
+}
+} // namespace
+
+std::vector<FirmwareItem> Board::firmwareItems() const {
+    Guard guard(state());
+    std::vector<FirmwareItem> items;
+    for (std::uint32_t i = 0; i < firmware_->itemCount; ++i)
+        items.push_back(itemOf(firmware_->items[i]));
+    return items;
+}
+
+std::optional<FirmwareItem> Board::firmwareItem(std::uint32_t id) const {
+    Guard guard(state());
+    if (const ItemSlot* slot = slotLocked(id))
+        return itemOf(*slot);
+    return std::nullopt;
+}
+
+std::optional<FirmwareItem> Board::itemByMethodCode(std::uint32_t code) const {
+    Guard guard(state());
+    for (std::uint32_t i = 0; i < firmware_->itemCount; ++i)
+        if (firmware_->items[i].methodCode == code)
+            return itemOf(firmware_->items[i]);
+    return std::nullopt;
+}
+
+std::optional<std::uint32_t> Board::readItem(std::uint32_t id) const {
+    if (itemKey(id) == itemKey(kCpuTemperatureItem) && hostTemperature())
+        if (auto host = hostCpuTemperature()) // outside the lock: it reads files
+            return host;
+    Guard guard(state());
+    if (const ItemSlot* slot = slotLocked(id))
+        return slot->value;
+    return std::nullopt;
+}
+
+ItemWrite Board::writeItem(std::uint32_t id, std::uint32_t value, std::uint32_t control) {
+    Guard guard(state());
+    ItemSlot* slot = slotLocked(id);
+    if (!slot)
+        return ItemWrite::NoSuchItem;
+    const std::uint8_t* access = slot->descriptor + 8 + 3 * 12 + 4; // element 3's data
+    if (slot->descriptorLength < 8 + 4 * 12 || !(std::uint32_t(access[0]) & kItemWritable))
+        return ItemWrite::ReadOnly;
+    slot->value = value;
+    slot->lastControl = control;
+    ++slot->writes;
+    slot->writtenAtMs = wallClockMs();
+    return ItemWrite::Done;
+}
+
+bool Board::setItemValue(std::uint32_t id, std::uint32_t value) {
+    Guard guard(state());
+    ItemSlot* slot = slotLocked(id);
+    if (!slot)
+        return false;
+    slot->value = value;
+    slot->writtenAtMs = wallClockMs();
+    return true;
+}
+
+void Board::setTemperature(std::optional<std::uint32_t> tenths) {
+    Guard guard(state());
+    firmware_->hostTemperature = tenths ? 0 : 1;
+    if (tenths) {
+        firmware_->storedTemperature = *tenths;
+        if (ItemSlot* slot = slotLocked(kCpuTemperatureItem))
+            slot->value = *tenths;
+    }
+}
+
+bool Board::hostTemperature() const {
+    Guard guard(state());
+    return firmware_->hostTemperature != 0;
+}
+
+BridgeFaults Board::bridgeFaults() const {
+    Guard guard(state());
+    return firmware_->faults;
+}
+
+void Board::setBridgeFaults(const BridgeFaults& faults) {
+    Guard guard(state());
+    firmware_->faults = faults;
+    firmware_->faults.unknownMethod[sizeof faults.unknownMethod - 1] = 0;
+}
+
+void Board::logCall(CallRecord record) {
+    Guard guard(state());
+    record.sequence = ++firmware_->callNext;
+    record.timeMs = wallClockMs();
+    firmware_->calls[(record.sequence - 1) % kCallLogCapacity] = record;
+}
+
+std::vector<CallRecord> Board::calls() const {
+    Guard guard(state());
+    const std::uint64_t next = firmware_->callNext;
+    const std::uint64_t first = next > kCallLogCapacity ? next - kCallLogCapacity : 0;
+    std::vector<CallRecord> records;
+    for (std::uint64_t i = first; i < next; ++i)
+        records.push_back(firmware_->calls[i % kCallLogCapacity]);
+    return records;
+}
+
+void Board::clearCalls() {
+    Guard guard(state());
+    firmware_->callNext = 0;
 }
 
 // --- the firmware's side of the global lock ---

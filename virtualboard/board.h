@@ -65,6 +65,13 @@ struct BoardOptions {
     std::uint32_t firmwareLockMs = 0; // >0: the firmware owns the global lock this long
     bool openFails = false;           // HWIO_Open returns 0
     std::string missingExport;        // libraries installed for this board lack this export
+    // Who drives the LEDs at power-on (item 0x13060041): the software by default, so
+    // the shown colour is the EC's until a program hands the LEDs to the firmware.
+    bool firmwareDrivesLeds = false;
+    // Item 0x06030012 reads the host's CPU sensor when it has one; else, or when this
+    // is false, `temperature` (tenths of a degree).
+    bool hostTemperature = true;
+    std::uint32_t temperature = 400;
 };
 
 // Throws BoardError when an option cannot be built (for example a table address
@@ -109,6 +116,28 @@ struct BoardFacts {
     std::uint32_t rsdpAddress = 0, rsdtAddress = 0, fadtAddress = 0, facsAddress = 0;
     std::uint16_t pm1aEventPort = 0, pm1aControlPort = 0;
     bool tableService = false;
+};
+
+using layout::BridgeFaults;
+using layout::CallRecord;
+using layout::MalformedKind;
+
+// One firmware item as the board holds it.
+struct FirmwareItem {
+    std::uint32_t id = 0, value = 0, lastControl = 0, writes = 0;
+    std::uint64_t writtenAtMs = 0;
+    std::uint32_t methodCode = 0;
+    std::vector<std::uint8_t> descriptor;
+};
+
+enum class ItemWrite { Done, NoSuchItem, ReadOnly };
+
+// What the LEDs show and why.
+struct LedView {
+    enum class Source { Dark, Firmware, Software };
+    Source source = Source::Software;
+    LedColour colour;
+    std::uint32_t effectWord = 0;
 };
 
 struct PhysicalRegion {
@@ -158,7 +187,14 @@ public:
     // --- inspection ---
     std::uint8_t ecRegister(std::uint8_t bank, std::uint8_t reg) const;
     EcSnapshot ec() const;
+    // The colour the LEDs show now: dark while the lighting is off (item 0x13060040
+    // = 0), the firmware's effect while it drives them (0x13060041 = 0), else the EC
+    // colour registers.
     LedColour ledColour() const;
+    LedView ledView() const;
+    LedView ledViewAt(std::uint64_t wallClockMs) const;
+    // The EC colour registers 0x53, 0x5D, 0x5B of bank 0.
+    LedColour ecColour() const;
     Counters counters() const;
     // The records still in the ring, oldest first.
     std::vector<TraceEntry> trace() const;
@@ -174,6 +210,29 @@ public:
     void setEcRegister(std::uint8_t bank, std::uint8_t reg, std::uint8_t value);
     void resetCounters();
     void clearTrace();
+
+    // --- the firmware items (the ACPI bridge stand-in works through these) ---
+    std::vector<FirmwareItem> firmwareItems() const;
+    // By group and index; the kind and attribute nibbles of `id` do not matter.
+    std::optional<FirmwareItem> firmwareItem(std::uint32_t id) const;
+    std::optional<FirmwareItem> itemByMethodCode(std::uint32_t code) const;
+    // The value a program reads: the host's CPU temperature for 0x06030012 when so set.
+    std::optional<std::uint32_t> readItem(std::uint32_t id) const;
+    // A program's write: refused for unknown and read-only items; the control word is
+    // kept with the value.
+    ItemWrite writeItem(std::uint32_t id, std::uint32_t value, std::uint32_t control);
+    // A test's or a user's change, read-only items included; false for unknown items.
+    bool setItemValue(std::uint32_t id, std::uint32_t value);
+    // Pins item 0x06030012 to `tenths`, or (none) lets it follow the host's sensor.
+    void setTemperature(std::optional<std::uint32_t> tenths);
+    bool hostTemperature() const;
+
+    BridgeFaults bridgeFaults() const;
+    void setBridgeFaults(const BridgeFaults& faults);
+    void logCall(CallRecord record); // sequence and time are filled in
+    // The records still in the log, oldest first.
+    std::vector<CallRecord> calls() const;
+    void clearCalls();
 
     // --- the firmware's side of the global lock ---
     // The firmware takes the lock now (waiting while the system owns it) and wants to
@@ -206,6 +265,7 @@ private:
     std::uint8_t pm1In(std::uint16_t port);
     void pm1Out(std::uint16_t port, std::uint8_t value);
     bool releaseFirmwareLockLocked();
+    layout::ItemSlot* slotLocked(std::uint32_t id) const;
 
     std::filesystem::path path_;
     std::unique_ptr<MappedFile> file_;
@@ -213,6 +273,7 @@ private:
     layout::Config* config_ = nullptr;
     layout::State* state_ = nullptr;
     layout::TraceRecord* trace_ = nullptr;
+    layout::FirmwareState* firmware_ = nullptr;
 };
 
 } // namespace virtualboard

@@ -15,16 +15,18 @@
 namespace virtualboard::layout {
 
 inline constexpr char kMagic[8] = {'L', 'V', 'B', 'O', 'A', 'R', 'D', '1'};
-inline constexpr std::uint32_t kVersion = 1;
+// 2: the firmware items (kSectionFirmware). Images of version 1 lack them and are
+// refused with the version in the message; `vboard create` makes a new one.
+inline constexpr std::uint32_t kVersion = 2;
 inline constexpr std::uint32_t kMaxSections = 32;
 inline constexpr std::uint64_t kSectionAlignment = 4096;
 
 enum SectionId : std::uint32_t {
-    kSectionConfig = 1,   // how the board was created (Config)
-    kSectionState = 2,    // devices, counters and knobs (State)
-    kSectionTrace = 3,    // ring of TraceRecord
-    kSectionPhysical = 4, // one per emulated physical-memory region
-    // Ids from 16 upwards are left for the firmware side of the board.
+    kSectionConfig = 1,    // how the board was created (Config)
+    kSectionState = 2,     // devices, counters and knobs (State)
+    kSectionTrace = 3,     // ring of TraceRecord
+    kSectionPhysical = 4,  // one per emulated physical-memory region
+    kSectionFirmware = 16, // items, bridge knobs and the bridge's call log (FirmwareState)
 };
 
 struct Section {
@@ -197,5 +199,75 @@ enum class FirmwareLockPhase : std::uint32_t {
                  // board through HwIO (or a vboard command) lets it go then
     Done = 3,
 };
+
+// --- the firmware items and the ACPI bridge stand-in ---
+
+inline constexpr std::uint32_t kItemSlots = 32;
+inline constexpr std::uint32_t kDescriptorCapacity = 512;
+inline constexpr std::uint32_t kCallLogCapacity = 1024;
+
+struct ItemSlot {
+    std::uint32_t id; // 0 = unused
+    std::uint32_t value;
+    std::uint32_t lastControl; // control word of the last write
+    std::uint32_t writes;
+    std::uint64_t writtenAtMs; // wall clock of the last write, 0 = never written
+    std::uint32_t methodCode;  // what iAcpiCallMethod turns into the descriptor
+    std::uint32_t descriptorLength;
+    std::uint8_t descriptor[kDescriptorCapacity]; // an AcpiPackage
+};
+static_assert(sizeof(ItemSlot) == 32 + kDescriptorCapacity);
+
+// Bridge faults a test can switch on; all off (zero) on a new board.
+struct BridgeFaults {
+    std::uint32_t offline;       // 1: the bridge gives up its name (not running)
+    std::uint32_t delayMs;       // every call answers this much later
+    std::uint32_t shortenTo;     // with shorten set: returned lengths at most this
+    std::uint32_t shorten;       // 1: shortenTo applies
+    std::uint32_t failGroup;     // with failGroupSet: iAcpiGGrp of this group fails
+    std::uint32_t failGroupSet;  // 1: failGroup applies
+    std::uint32_t malformedItem; // id whose descriptor is spoilt, 0 = none
+    std::uint32_t malformedKind; // MalformedKind
+    char unknownMethod[32];      // the bridge does not know this method name
+    std::uint8_t reserved[32];
+};
+static_assert(sizeof(BridgeFaults) == 32 + 32 + 32);
+
+enum class MalformedKind : std::uint32_t {
+    None = 0,
+    ElementCount = 1,  // the element count reaches beyond the buffer
+    ElementLength = 2, // the last element's length reaches beyond the buffer
+    StringNul = 3,     // the last string element loses its NUL
+};
+
+struct CallRecord {
+    std::uint64_t sequence; // 1, 2, 3, ...
+    std::uint64_t timeMs;   // wall clock
+    std::uint8_t method;    // BridgeMethod
+    std::uint8_t argumentCount;
+    std::uint8_t reserved0[2];
+    std::int32_t status;        // 0 success, else the error the caller got (HRESULT terms)
+    std::uint32_t arguments[3]; // the scalar arguments, in order
+    std::uint32_t lengthIn;     // buffer methods: the length argument as it came
+    std::uint32_t lengthOut;    // and as it went back
+    std::uint32_t headerIn;     // the first four bytes of the buffer that came
+    std::uint32_t result;       // by-reference result of iAcpiGetItem(Ex)
+    std::uint32_t reserved1[3];
+};
+static_assert(sizeof(CallRecord) == 64);
+
+struct FirmwareState {
+    std::uint32_t itemCount;
+    std::uint32_t hostTemperature;   // 1: item 0x06030012 reads the host's sensor when any
+    std::uint32_t storedTemperature; // tenths of a degree, used when no sensor is read
+    std::uint32_t reserved0;
+    BridgeFaults faults;
+    std::uint64_t callNext;    // records written so far
+    std::uint64_t poweredOnMs; // wall clock of create: the effects' time origin until written
+    std::uint8_t reserved[56];
+    ItemSlot items[kItemSlots];
+    CallRecord calls[kCallLogCapacity];
+};
+static_assert(sizeof(FirmwareState) % 8 == 0);
 
 } // namespace virtualboard::layout

@@ -135,3 +135,42 @@ TEST_F(VboardTool, BadRequestsAreRefusedAndChangeNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
+    ASSERT_EQ(onImage({"create", "--firmware-drives", "--temperature", "377"}).status, 0);
+    auto board = virtualboard::Board::open(image());
+    EXPECT_EQ(board->readItem(0x06030012), 377u);
+    EXPECT_EQ(board->ledView().source, virtualboard::LedView::Source::Firmware);
+
+    EXPECT_EQ(onImage({"set", "item", "0x13060042", "0x00FF0001"}).status, 0);
+    EXPECT_THAT(onImage({"show"}).out, HasSubstr("red 0x00  green 0xFF  blue 0x00  (firmware"));
+    EXPECT_EQ(onImage({"set", "malformed", "0x13060040", "nul"}).status, 0);
+    EXPECT_EQ(onImage({"set", "shorten", "16"}).status, 0);
+    EXPECT_EQ(onImage({"set", "unknown-method", "iAcpiGGrp"}).status, 0);
+    EXPECT_EQ(onImage({"set", "fail-group", "0x06"}).status, 0);
+    EXPECT_EQ(onImage({"set", "bridge", "offline"}).status, 0);
+    const virtualboard::BridgeFaults faults = board->bridgeFaults();
+    EXPECT_EQ(faults.malformedItem, 0x13060040u);
+    EXPECT_EQ(faults.malformedKind, std::uint32_t(virtualboard::MalformedKind::StringNul));
+    EXPECT_EQ(faults.shortenTo, 16u);
+    EXPECT_STREQ(faults.unknownMethod, "iAcpiGGrp");
+    EXPECT_EQ(faults.failGroup, 6u);
+    EXPECT_EQ(faults.offline, 1u);
+    EXPECT_THAT(onImage({"show", "--json"}).out, HasSubstr("\"lengths shortened to 16\""));
+
+    // Refused, and nothing changes.
+    EXPECT_EQ(onImage({"set", "item", "0x13060099", "1"}).status, 2);
+    EXPECT_EQ(onImage({"set", "unknown-method", "iAcpiFrob"}).status, 2);
+    EXPECT_EQ(onImage({"set", "malformed", "0x13060040", "twisted"}).status, 2);
+    EXPECT_EQ(onImage({"set", "fail-group", "0x100"}).status, 2);
+    EXPECT_STREQ(board->bridgeFaults().unknownMethod, "iAcpiGGrp");
+    EXPECT_EQ(board->bridgeFaults().malformedKind,
+              std::uint32_t(virtualboard::MalformedKind::StringNul));
+
+    EXPECT_EQ(onImage({"set", "temperature", "host"}).status, 0);
+    EXPECT_TRUE(board->hostTemperature());
+}
+
+} // namespace

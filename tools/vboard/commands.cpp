@@ -1,8 +1,14 @@
 #include "os/executable.h"
 #include "vboard.h"
+#include "virtualboard/bridge.h"
+#include "virtualboard/bridge_service.h"
+#include "virtualboard/firmware.h"
 #include "virtualboard/hwio_install.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -39,12 +45,22 @@ commands:
       --firmware-lock MS        the firmware owns the global lock for MS ms
       --open-fails              HWIO_Open returns 0
       --missing-export NAME     the installed HwIO stand-in lacks NAME
-  show [--json]           LED colour, EC, lock word, PM1, register window, counters
+      --firmware-drives         the firmware drives the LEDs at power-on (0x13060041 = 0)
+      --temperature TENTHS      CPU temperature item pinned to TENTHS of a degree
+  show [--json]           LED colour, items, EC, lock word, PM1, register window,
+                          counters, the bridge's knobs and last calls
+  items [--json]          the firmware items with their values and control words
+  calls [--json] [--last N]   the bridge's call log, oldest first
   trace [--json] [--last N]   the port writes and register changes, oldest first
   monitor [--rate HZ] [--frames N]  live swatch of the LED colour (default 60 Hz)
   set KNOB VALUE...       busy never|always|reads:N; open-fails on|off;
                           firmware-lock MS; lock-word VALUE; register BANK REG VALUE;
-                          reset-counters; clear-trace
+                          reset-counters; clear-trace; clear-calls;
+                          temperature TENTHS|host; item ID VALUE;
+                          bridge online|offline; unknown-method NAME|none;
+                          shorten LENGTH|off; fail-group GROUP|none;
+                          malformed ID count|length|nul|none; delay MS
+  bridge                  serve the ACPI bridge on D-Bus ($LUMIVANE_BUS: system or session)
   env                     shell lines that point programs at this board
 )";
 
@@ -160,6 +176,11 @@ int create(const std::filesystem::path& image, Arguments args, std::ostream& out
     if (auto v = args.option("--firmware-lock"))
         options.firmwareLockMs = std::uint32_t(number(*v, 0xFFFFFFFF, "--firmware-lock"));
     options.openFails = args.flag("--open-fails");
+    options.firmwareDrivesLeds = args.flag("--firmware-drives");
+    if (auto v = args.option("--temperature")) {
+        options.temperature = std::uint32_t(number(*v, 0xFFFFFFFF, "--temperature"));
+        options.hostTemperature = false;
+    }
     if (auto v = args.option("--missing-export"))
         options.missingExport = *v;
     std::filesystem::path firmwareDir = Board::defaultFirmwareDirectory(image);
@@ -186,6 +207,8 @@ int create(const std::filesystem::path& image, Arguments args, std::ostream& out
     printEnvironment(*board, hwioDir, false, out);
     return 0;
 }
+
+int setFault(Board& board, const std::string& knob, const std::vector<std::string>& rest);
 
 int set(Board& board, Arguments args) {
     std::vector<std::string> rest = args.rest();
@@ -224,10 +247,96 @@ int set(Board& board, Arguments args) {
     } else if (knob == "clear-trace") {
         expect(0);
         board.clearTrace();
+    } else if (knob == "clear-calls") {
+        expect(0);
+        board.clearCalls();
+    } else if (knob == "temperature") {
+        expect(1);
+        if (rest[1] == "host")
+            board.setTemperature(std::nullopt);
+        else
+            board.setTemperature(std::uint32_t(number(rest[1], 0xFFFFFFFF, "temperature")));
+    } else if (knob == "item") {
+        expect(2);
+        const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
+        if (!board.setItemValue(id, std::uint32_t(number(rest[2], 0xFFFFFFFF, "value"))))
+            throw UsageError("the board has no item " + hex(id, 8));
+    } else {
+        return setFault(board, knob, rest);
+    }
+    return 0;
+}
+
+int setFault(Board& board, const std::string& knob, const std::vector<std::string>& rest) {
+    auto expect = [&](std::size_t count) {
+        if (rest.size() != count + 1)
+            throw UsageError("set " + knob + " takes " + std::to_string(count) + " value(s)");
+    };
+    virtualboard::BridgeFaults faults = board.bridgeFaults();
+    if (knob == "bridge") {
+        expect(1);
+        if (rest[1] != "online" && rest[1] != "offline")
+            throw UsageError("bridge is online or offline");
+        faults.offline = rest[1] == "offline";
+    } else if (knob == "unknown-method") {
+        expect(1);
+        if (rest[1] == "none") {
+            std::memset(faults.unknownMethod, 0, sizeof faults.unknownMethod);
+        } else {
+            if (!virtualboard::bridgeMethodByName(rest[1]))
+                throw UsageError("'" + rest[1] + "' is not a bridge method (iAcpiInit, ...)");
+            std::memset(faults.unknownMethod, 0, sizeof faults.unknownMethod);
+            std::memcpy(faults.unknownMethod, rest[1].data(), rest[1].size());
+        }
+    } else if (knob == "shorten") {
+        expect(1);
+        faults.shorten = rest[1] != "off";
+        faults.shortenTo =
+            faults.shorten ? std::uint32_t(number(rest[1], 0xFFFFFFFF, "shorten")) : 0;
+    } else if (knob == "fail-group") {
+        expect(1);
+        faults.failGroupSet = rest[1] != "none";
+        faults.failGroup =
+            faults.failGroupSet ? std::uint32_t(number(rest[1], 0xFF, "fail-group")) : 0;
+    } else if (knob == "malformed") {
+        expect(2);
+        static const std::map<std::string, virtualboard::MalformedKind> kinds = {
+            {"none", virtualboard::MalformedKind::None},
+            {"count", virtualboard::MalformedKind::ElementCount},
+            {"length", virtualboard::MalformedKind::ElementLength},
+            {"nul", virtualboard::MalformedKind::StringNul}};
+        const auto kind = kinds.find(rest[2]);
+        if (kind == kinds.end())
+            throw UsageError("malformed takes count, length, nul or none");
+        const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
+        if (kind->second != virtualboard::MalformedKind::None && !board.firmwareItem(id))
+            throw UsageError("the board has no item " + hex(id, 8));
+        faults.malformedItem = kind->second == virtualboard::MalformedKind::None ? 0 : id;
+        faults.malformedKind = std::uint32_t(kind->second);
+    } else if (knob == "delay") {
+        expect(1);
+        faults.delayMs = std::uint32_t(number(rest[1], 600000, "delay"));
     } else {
         throw UsageError("unknown knob '" + knob + "'");
     }
+    board.setBridgeFaults(faults);
     return 0;
+}
+
+std::atomic<bool> stopBridge{false};
+
+extern "C" void onStopBridge(int) {
+    stopBridge = true;
+}
+
+int bridge(const std::filesystem::path& image, std::ostream& err) {
+    stopBridge = false;
+    auto previousTerm = std::signal(SIGTERM, onStopBridge);
+    auto previousInt = std::signal(SIGINT, onStopBridge);
+    const int status = virtualboard::serveBridge(image, stopBridge, err);
+    std::signal(SIGTERM, previousTerm);
+    std::signal(SIGINT, previousInt);
+    return status;
 }
 
 } // namespace
@@ -274,6 +383,21 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
             if (rate == 0)
                 throw UsageError("--rate is at least 1");
             monitorBoard(*board, rate, frames, out);
+        } else if (command == "items") {
+            bool json = rest.flag("--json");
+            rest.done();
+            showItems(*board, json, out);
+        } else if (command == "calls") {
+            bool json = rest.flag("--json");
+            std::size_t last = 0;
+            if (auto v = rest.option("--last"))
+                last = std::size_t(number(*v, 0xFFFFFFFF, "--last"));
+            rest.done();
+            showCalls(*board, json, last, out);
+        } else if (command == "bridge") {
+            rest.done();
+            board.reset();
+            return bridge(image, err);
         } else if (command == "set") {
             return set(*board, std::move(rest));
         } else if (command == "env") {

@@ -1,9 +1,13 @@
 #include "json.h"
 #include "vboard.h"
+#include "virtualboard/bridge.h"
+#include "virtualboard/firmware.h"
 #include "virtualboard/tables.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ostream>
+#include <sstream>
 
 namespace vboard {
 
@@ -93,11 +97,156 @@ const char* kindName(TraceKind kind) {
     return "unknown";
 }
 
+const char* sourceName(LedView::Source source) {
+    switch (source) {
+    case LedView::Source::Dark:
+        return "dark";
+    case LedView::Source::Firmware:
+        return "firmware";
+    case LedView::Source::Software:
+        return "software";
+    }
+    return "unknown";
+}
+
+std::string itemLabel(std::uint32_t id) {
+    for (const ItemDefinition& item : itemDefinitions())
+        if (itemKey(item.id) == itemKey(id))
+            return item.label;
+    return {};
+}
+
+std::string methodName(std::uint8_t method) {
+    return std::string(bridgeMethodName(BridgeMethod(method)));
+}
+
+// "iAcpiSetItem(0x13060042, 0x000000FF01, 0x1) ok"
+std::string callText(const CallRecord& call) {
+    std::string text = methodName(call.method) + "(";
+    for (std::uint8_t i = 0; i < call.argumentCount; ++i)
+        text += (i ? ", " : "") + hex(call.arguments[i], 0);
+    const BridgeMethod method = BridgeMethod(call.method);
+    const bool buffered = method == BridgeMethod::SetItemBuffer || method == BridgeMethod::Mbif ||
+                          method == BridgeMethod::GGrp || method == BridgeMethod::CallMethod;
+    if (buffered)
+        text += std::string(call.argumentCount ? ", " : "") + "buffer " + hex(call.headerIn, 8) +
+                "..., length " + std::to_string(call.lengthIn);
+    text += ")";
+    if (call.status != 0)
+        return text + " failed " + hex(std::uint32_t(call.status), 8);
+    if (method == BridgeMethod::GetItem || method == BridgeMethod::GetItemEx)
+        text += " -> " + hex(call.result, 0);
+    if (buffered)
+        text += " -> length " + std::to_string(call.lengthOut);
+    return text;
+}
+
+std::vector<std::string> faultTexts(const BridgeFaults& f) {
+    std::vector<std::string> texts;
+    if (f.offline)
+        texts.push_back("offline");
+    if (f.unknownMethod[0])
+        texts.push_back(
+            "unknown method " +
+            std::string(f.unknownMethod, strnlen(f.unknownMethod, sizeof f.unknownMethod)));
+    if (f.shorten)
+        texts.push_back("lengths shortened to " + std::to_string(f.shortenTo));
+    if (f.failGroupSet)
+        texts.push_back("group " + hex(f.failGroup, 2) + " fails");
+    if (f.malformedItem) {
+        static const char* const kinds[] = {"", "element count", "element length", "string NUL"};
+        texts.push_back("descriptor of " + hex(f.malformedItem, 8) + " malformed (" +
+                        (f.malformedKind < 4 ? kinds[f.malformedKind] : "?") + ")");
+    }
+    if (f.delayMs)
+        texts.push_back("calls delayed " + std::to_string(f.delayMs) + " ms");
+    return texts;
+}
+
+void writeItems(JsonWriter& w, const std::vector<FirmwareItem>& items, const Board& board) {
+    w.beginArray("items");
+    for (const FirmwareItem& item : items) {
+        w.beginObject();
+        w.value("id", hex(item.id, 8)).value("label", itemLabel(item.id));
+        const auto read = board.readItem(item.id);
+        w.value("value", read.value_or(item.value));
+        w.value("control", item.lastControl).value("writes", item.writes);
+        w.value("methodCode", hex(item.methodCode, 8));
+        w.value("descriptorLength", std::uint32_t(item.descriptor.size()));
+        w.endObject();
+    }
+    w.endArray();
+}
+
+void writeCall(JsonWriter& w, const CallRecord& call) {
+    w.beginObject();
+    w.value("sequence", call.sequence).value("timeMs", call.timeMs);
+    w.value("method", methodName(call.method));
+    w.beginArray("arguments");
+    for (std::uint8_t i = 0; i < call.argumentCount; ++i)
+        w.value({}, call.arguments[i]);
+    w.endArray();
+    w.value("status", std::uint32_t(call.status)).value("ok", call.status == 0);
+    w.value("result", call.result);
+    w.value("lengthIn", call.lengthIn).value("lengthOut", call.lengthOut);
+    w.value("headerIn", call.headerIn);
+    w.endObject();
+}
+
 } // namespace
+
+void showItems(Board& board, bool json, std::ostream& out) {
+    const std::vector<FirmwareItem> items = board.firmwareItems();
+    if (json) {
+        JsonWriter w(out);
+        w.beginObject();
+        writeItems(w, items, board);
+        w.endObject();
+        w.finish();
+        return;
+    }
+    for (const FirmwareItem& item : items) {
+        const auto read = board.readItem(item.id);
+        out << hex(item.id, 8) << "  " << hex(read.value_or(item.value), 8);
+        if (item.writes)
+            out << "  control " << item.lastControl << " (" << item.writes << " writes)";
+        out << "  " << itemLabel(item.id);
+        if (itemKey(item.id) == itemKey(kEffectWordItem))
+            out << ": " << effectName(item.value) << " red " << ((item.value >> 8) & 0xFF)
+                << " green " << ((item.value >> 16) & 0xFF) << " blue " << (item.value >> 24);
+        if (itemKey(item.id) == itemKey(kCpuTemperatureItem))
+            out << (board.hostTemperature() ? " (host sensor when present)" : " (set)");
+        out << '\n';
+    }
+}
+
+void showCalls(const Board& board, bool json, std::size_t last, std::ostream& out) {
+    std::vector<CallRecord> calls = board.calls();
+    if (last && calls.size() > last)
+        calls.erase(calls.begin(), calls.end() - std::ptrdiff_t(last));
+    if (json) {
+        JsonWriter w(out);
+        w.beginArray();
+        for (const CallRecord& call : calls)
+            writeCall(w, call);
+        w.endArray();
+        w.finish();
+        return;
+    }
+    for (const CallRecord& call : calls)
+        out << '#' << call.sequence << ' ' << callText(call) << '\n';
+}
 
 void showBoard(Board& board, bool json, std::ostream& out) {
     BoardFacts facts = board.facts();
-    LedColour led = board.ledColour();
+    const LedView view = board.ledView();
+    const LedColour led = view.colour;
+    const LedColour ecLed = board.ecColour();
+    const std::vector<FirmwareItem> items = board.firmwareItems();
+    const BridgeFaults faults = board.bridgeFaults();
+    std::vector<CallRecord> calls = board.calls();
+    if (calls.size() > 5)
+        calls.erase(calls.begin(), calls.end() - 5);
     EcSnapshot ec = board.ec();
     std::uint32_t lock = board.globalLockWord();
     layout::FirmwareLockState firmware = board.firmwareLock();
@@ -114,7 +263,21 @@ void showBoard(Board& board, bool json, std::ostream& out) {
         w.beginObject("led")
             .value("red", led.red)
             .value("green", led.green)
-            .value("blue", led.blue);
+            .value("blue", led.blue)
+            .value("source", sourceName(view.source))
+            .value("effect", effectName(view.effectWord))
+            .value("effectWord", view.effectWord);
+        w.endObject();
+        writeItems(w, items, board);
+        w.beginObject("bridge");
+        w.beginArray("faults");
+        for (const std::string& text : faultTexts(faults))
+            w.value({}, text);
+        w.endArray();
+        w.beginArray("lastCalls");
+        for (const CallRecord& call : calls)
+            writeCall(w, call);
+        w.endArray();
         w.endObject();
         w.beginObject("ec");
         w.value("bank", ec.bank).value("phase", phaseName(ec.phase));
@@ -163,7 +326,28 @@ void showBoard(Board& board, bool json, std::ostream& out) {
 
     out << "board         " << facts.productName << "  (" << board.path().string() << ")\n";
     out << "LED colour    red " << hex(led.red, 2) << "  green " << hex(led.green, 2) << "  blue "
-        << hex(led.blue, 2) << "\n";
+        << hex(led.blue, 2) << "  (" << sourceName(view.source);
+    if (view.source == LedView::Source::Firmware)
+        out << ": " << effectName(view.effectWord) << " effect word " << hex(view.effectWord, 8);
+    out << ")\n";
+    out << "EC colour     red " << hex(ecLed.red, 2) << "  green " << hex(ecLed.green, 2)
+        << "  blue " << hex(ecLed.blue, 2) << "\n";
+    out << "items\n";
+    std::ostringstream itemLines;
+    showItems(board, false, itemLines);
+    std::istringstream lines(itemLines.str());
+    for (std::string line; std::getline(lines, line);)
+        out << "  " << line << "\n";
+    std::vector<std::string> knobs = faultTexts(faults);
+    out << "bridge faults ";
+    if (knobs.empty())
+        out << "none";
+    for (std::size_t i = 0; i < knobs.size(); ++i)
+        out << (i ? "; " : "") << knobs[i];
+    out << "\n";
+    out << "last calls" << (calls.empty() ? "    none" : "") << "\n";
+    for (const CallRecord& call : calls)
+        out << "  #" << call.sequence << ' ' << callText(call) << "\n";
     out << "EC            bank " << hex(ec.bank, 2) << ", " << phaseName(ec.phase) << ", busy "
         << busyName(ec.busyMode);
     if (ec.busyMode == BusyMode::ForReads)

@@ -17,6 +17,8 @@ int runVboard(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
 // Parts of the program, for the commands file.
 void showBoard(virtualboard::Board& board, bool json, std::ostream& out);
+void showItems(virtualboard::Board& board, bool json, std::ostream& out);
+void showCalls(const virtualboard::Board& board, bool json, std::size_t last, std::ostream& out);
 void showTrace(const virtualboard::Board& board, bool json, std::size_t last, std::ostream& out);
 // Draws the LED colour `frames` times (0: until interrupted) at `rate` frames a second.
 void monitorBoard(virtualboard::Board& board, unsigned rate, unsigned long frames,
