@@ -1,10 +1,12 @@
 #include "commands.h"
 
+#include "board/bios_item_registry.h"
 #include "board/color.h"
 #include "board/ec_registers.h"
 #include "board/global_lock.h"
 #include "board/hwio.h"
 #include "board/smbios.h"
+#include "item_commands.h"
 #include "json.h"
 #include "os/diagnostics.h"
 
@@ -369,7 +371,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         BoardAccess access) {
     Options options = parse(args);
     if (options.help) {
-        out << kUsage;
+        out << kUsage << '\n' << kItemUsage;
         return kExitOk;
     }
     MessagesTo messages(err);
@@ -383,6 +385,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             if (options.write)
                 throw UsageError("--write belongs to board hsl and board color");
             return lockTest(options, out, access);
+        }
+        if (w[0] == "item") {
+            if (options.write)
+                throw UsageError("--write belongs to board hsl and board color");
+            return runItemCommand(w, options.json, out, err, board::BiosItemRegistry::instance());
         }
         if (w[0] != "board")
             throw UsageError("unknown command \"" + w[0] + "\"");
@@ -402,7 +409,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return boardColor(options, out, access);
         throw UsageError("unknown board command \"" + w[1] + "\"");
     } catch (const UsageError& error) {
-        err << "lumivanectl: " << error.text << "\n" << kUsage;
+        err << "lumivanectl: " << error.text << "\n" << kUsage << '\n' << kItemUsage;
         return kExitUsage;
     } catch (const Failure& failure) {
         err << "lumivanectl: " << failure.text << '\n';

@@ -1,0 +1,45 @@
+#include "board/acpi_exports.h"
+
+#include "board/acpi_items.h"
+
+using board::AcpiItemLibrary;
+
+extern "C" {
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiInit() {
+    return AcpiItemLibrary::platform().init();
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiGetItem(std::uint32_t id, std::uint32_t* result) {
+    return AcpiItemLibrary::platform().getItem(id, result);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiGetItemEx(std::uint32_t selectorA, std::uint32_t selectorB,
+                                              std::uint32_t* result) {
+    return AcpiItemLibrary::platform().getItemEx(selectorA, selectorB, result);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiSetItem(std::uint32_t id, std::uint32_t value,
+                                            std::uint32_t control) {
+    return AcpiItemLibrary::platform().setItem(id, value, control);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiSetItemBuffer(std::uint32_t unused, std::uint32_t selector,
+                                                  std::uint8_t* buffer, std::uint32_t* length) {
+    return AcpiItemLibrary::platform().setItemBuffer(unused, selector, buffer, length);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiMbif(std::uint8_t* buffer, std::uint32_t* length) {
+    return AcpiItemLibrary::platform().mbif(buffer, length);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiGGrp(std::uint32_t group, std::uint8_t* buffer,
+                                         std::uint32_t* length) {
+    return AcpiItemLibrary::platform().gGrp(group, buffer, length);
+}
+
+std::int32_t LUMIVANE_ACPI_CALL AcpiCallMethod(std::uint32_t* code, std::uint8_t* buffer,
+                                               std::uint32_t* length) {
+    return AcpiItemLibrary::platform().callMethod(code, buffer, length);
+}
+}

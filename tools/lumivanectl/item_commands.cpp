@@ -1,0 +1,212 @@
+#include "item_commands.h"
+
+#include "board/acpi_items.h"
+#include "board/bios_item_registry.h"
+#include "board/ec_led_port.h"
+#include "commands.h"
+#include "json.h"
+
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
+namespace lumivanectl {
+namespace {
+
+// Long option ranges (an effect word has 65536) would bury the list: show their ends.
+constexpr std::uint32_t kOptionsShownInFull = 256;
+constexpr std::uint32_t kOptionsShownAtStart = 16;
+
+std::optional<std::uint32_t> parseNumber(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::string hex(std::uint32_t value, int width) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", width, unsigned(value));
+    return text;
+}
+
+const char* kindName(std::uint32_t id) {
+    switch (board::item_id::kind(id)) {
+    case board::kBooleanKind:
+        return "boolean";
+    case board::kStringKind:
+        return "string";
+    case board::kCompositeKind:
+        return "composite";
+    default:
+        return "number";
+    }
+}
+
+struct CommandFailure {
+    int status;
+    std::string text;
+};
+
+std::uint32_t requireNumber(const std::string& text, const char* what) {
+    const auto value = parseNumber(text);
+    if (!value)
+        throw CommandFailure{kExitUsage, std::string(what) +
+                                             " must be a number (decimal or 0x..), "
+                                             "not \"" +
+                                             text + "\""};
+    return *value;
+}
+
+// Tells a missing bridge (or an empty group) from an item the firmware does not list.
+board::BiosItem& requireItem(board::BiosItemRegistry& registry, std::uint32_t id) {
+    if (board::BiosItem* item = registry.Find(id))
+        return *item;
+    const std::uint32_t group = board::item_id::group(id);
+    if (registry.GroupIds(group).empty())
+        throw CommandFailure{kExitFailed, "group " + hex(group, 2) +
+                                              " has no items: the ACPI bridge \"" +
+                                              std::string(board::kAcpiBridgeName) +
+                                              "\" is not reachable or lists none"};
+    throw CommandFailure{kExitFailed,
+                         "item " + hex(id, 8) + " is not listed in group " + hex(group, 2)};
+}
+
+bool hasOptionTexts(std::uint32_t id) {
+    const std::uint32_t kind = board::item_id::kind(id);
+    return kind != board::kBooleanKind && kind != board::kCompositeKind;
+}
+
+int list(const std::vector<std::string>& words, bool json, std::ostream& out,
+         board::BiosItemRegistry& registry) {
+    if (words.size() != 3)
+        throw CommandFailure{kExitUsage, "item list takes GROUP"};
+    const std::uint32_t group = requireNumber(words[2], "GROUP");
+    if (group > 0xFF)
+        throw CommandFailure{kExitUsage, "GROUP must be 0 to 0xFF"};
+    const std::vector<std::uint32_t> ids = registry.GroupIds(group);
+    if (ids.empty())
+        throw CommandFailure{kExitFailed, "group " + hex(group, 2) +
+                                              " has no items: the ACPI bridge \"" +
+                                              std::string(board::kAcpiBridgeName) +
+                                              "\" is not reachable or lists none"};
+
+    if (json)
+        out << "{\"group\":" << group << ",\"items\":[";
+    else
+        out << "group " << hex(group, 2) << ": " << ids.size() << " items\n";
+    bool firstItem = true;
+    for (std::uint32_t id : ids) {
+        board::BiosItem* item = registry.Find(id);
+        // A later duplicate of a key lists the item that was registered first.
+        const std::uint32_t count = item ? item->GetCount() : 0;
+        const bool texts = item && hasOptionTexts(id);
+        auto optionText = [&](std::uint32_t index) {
+            return board::wideToUtf8(item->IndexToString(index));
+        };
+        auto shown = [&](std::uint32_t index) {
+            return count <= kOptionsShownInFull || index < kOptionsShownAtStart ||
+                   index + 1 == count;
+        };
+        if (json) {
+            out << (firstItem ? "" : ",") << "{\"id\":" << id << ",\"kind\":\"" << kindName(id)
+                << "\",\"count\":" << count << ",\"options\":[";
+            if (texts) {
+                bool firstOption = true;
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    if (!shown(i))
+                        continue;
+                    out << (firstOption ? "" : ",") << "{\"index\":" << i
+                        << ",\"text\":" << jsonString(optionText(i)) << "}";
+                    firstOption = false;
+                }
+            }
+            out << "]}";
+        } else {
+            out << hex(id, 8) << "  " << kindName(id) << "  count " << count << '\n';
+            if (texts) {
+                for (std::uint32_t i = 0; i < count; ++i) {
+                    if (shown(i))
+                        out << "  " << i << ": " << optionText(i) << '\n';
+                    else if (i == kOptionsShownAtStart)
+                        out << "  ... " << (count - kOptionsShownAtStart - 1) << " more\n";
+                }
+            }
+        }
+        firstItem = false;
+    }
+    if (json)
+        out << "]}\n";
+    return kExitOk;
+}
+
+int get(const std::vector<std::string>& words, bool json, std::ostream& out,
+        board::BiosItemRegistry& registry) {
+    if (words.size() != 3)
+        throw CommandFailure{kExitUsage, "item get takes ID"};
+    const std::uint32_t id = requireNumber(words[2], "ID");
+    board::BiosItem& item = requireItem(registry, id);
+    std::uint32_t value = 0;
+    if (!item.GetValue(&value))
+        throw CommandFailure{kExitFailed, "reading item " + hex(id, 8) + " failed"};
+    if (json)
+        out << "{\"id\":" << id << ",\"value\":" << value << "}\n";
+    else
+        out << value << '\n';
+    return kExitOk;
+}
+
+int set(const std::vector<std::string>& words, bool json, std::ostream& out,
+        board::BiosItemRegistry& registry) {
+    if (words.size() != 4 && words.size() != 5)
+        throw CommandFailure{kExitUsage, "item set takes ID VALUE [CONTROL]"};
+    const std::uint32_t id = requireNumber(words[2], "ID");
+    const std::uint32_t value = requireNumber(words[3], "VALUE");
+    const std::uint32_t control = words.size() == 5 ? requireNumber(words[4], "CONTROL") : 1;
+    board::BiosItem& item = requireItem(registry, id);
+    const int result = item.SetValue(value, control);
+    if (result == -1)
+        throw CommandFailure{kExitFailed, "item " + hex(id, 8) +
+                                              " is a composite: it has no "
+                                              "value of its own to set"};
+    if (result != 1)
+        throw CommandFailure{kExitFailed, "writing item " + hex(id, 8) + " failed"};
+    if (json)
+        out << "{\"id\":" << id << ",\"value\":" << value << ",\"control\":" << control << "}\n";
+    else
+        out << "item " << hex(id, 8) << " set to " << value << " (control " << control << ")\n";
+    return kExitOk;
+}
+
+} // namespace
+
+int runItemCommand(const std::vector<std::string>& words, bool json, std::ostream& out,
+                   std::ostream& err, board::BiosItemRegistry& registry) {
+    // The bridge is an automation object: this thread must be in an apartment first.
+    board::enterSingleThreadedApartment();
+    try {
+        if (words.size() < 2)
+            throw CommandFailure{kExitUsage, "item needs a command: list, get or set"};
+        if (words[1] == "list")
+            return list(words, json, out, registry);
+        if (words[1] == "get")
+            return get(words, json, out, registry);
+        if (words[1] == "set")
+            return set(words, json, out, registry);
+        throw CommandFailure{kExitUsage, "unknown item command \"" + words[1] + "\""};
+    } catch (const CommandFailure& failure) {
+        err << "lumivanectl: " << failure.text << '\n';
+        if (failure.status == kExitUsage)
+            err << kItemUsage;
+        return failure.status;
+    }
+}
+
+} // namespace lumivanectl
