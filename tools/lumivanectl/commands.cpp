@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "audio_commands.h"
 #include "board/bios_item_registry.h"
 #include "board/color.h"
 #include "board/ec_registers.h"
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "       lumivanectl [--json] board hsl HUE SATURATION LIGHTNESS [--write]\n"
     "       lumivanectl [--json] board color RED GREEN BLUE\n"
     "       lumivanectl [--json] lock test [ATTEMPTS]\n"
+    "       lumivanectl audio analyse|colours|capture ... (lumivanectl audio --help)\n"
     "\n"
     "  board name    the baseboard's product name and whether it is the supported model\n"
     "  board smbios  the SMBIOS structures: type, handle, length and strings\n"
@@ -369,6 +371,13 @@ BoardAccess processBoardAccess() {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         BoardAccess access) {
+    for (const std::string& arg : args) {
+        if (arg.rfind("--", 0) == 0)
+            continue;
+        if (arg == "audio")
+            return runAudio(args, out, err);
+        break;
+    }
     Options options = parse(args);
     if (options.help) {
         out << kUsage << '\n' << kItemUsage;

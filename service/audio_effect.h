@@ -1,0 +1,75 @@
+#pragma once
+
+// The colour half of the music effect: the latest band values, and a colour thread
+// that turns them into an LED colour every 10 ms.
+
+#include "service/colour_step.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace service {
+
+// Where the colour thread's colours go.
+class ColourOutput {
+public:
+    virtual ~ColourOutput() = default;
+    virtual void write(const Rgb& colour) = 0;
+};
+
+// The LED colour registers: blue, then green, then red, each with its own bank
+// selection. Deliberately without the firmware lock: a colour a hundred times a
+// second must not queue behind the firmware.
+class LedColourOutput : public ColourOutput {
+public:
+    void write(const Rgb& colour) override;
+};
+
+class AudioEffect {
+public:
+    static constexpr std::uint32_t kCycleMs = 10;
+
+    explicit AudioEffect(std::unique_ptr<ColourOutput> output);
+    virtual ~AudioEffect();
+    AudioEffect(const AudioEffect&) = delete;
+    AudioEffect& operator=(const AudioEffect&) = delete;
+
+    // A hook for effects that want to compute on their own; the music effect needs none.
+    virtual void update() = 0;
+
+    // Starts the colour thread unless one is running.
+    void start();
+    // Ends the colour thread and waits for it: once this returns, no further colour
+    // is written by it.
+    void stop();
+    bool threadRunning() const;
+
+    BandValues bands() const;
+    void setBands(const BandValues& bands);
+
+private:
+    struct ColourRun;
+    void colorThreadMain(ColourRun& run);
+
+    std::unique_ptr<ColourOutput> output_;
+    // Written by the capture thread, read by the colour thread; a cycle may combine
+    // bands of two packets, which is harmless.
+    std::atomic<float> low_{0.0f}, mid_{0.0f}, high_{0.0f};
+    mutable std::mutex runMutex_;
+    std::unique_ptr<ColourRun> run_;
+};
+
+class EasyEffect : public AudioEffect {
+public:
+    explicit EasyEffect(std::unique_ptr<ColourOutput> output);
+
+    void update() override {}
+
+    // Three band values from one packet; a packet that yields anything else (or
+    // cannot be analysed for lack of memory) leaves the previous values in place.
+    void analyze(const std::uint8_t* samples, std::uint32_t frames, std::uint32_t channels);
+};
+
+} // namespace service

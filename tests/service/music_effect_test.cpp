@@ -1,0 +1,188 @@
+#include "os/diagnostics.h"
+#include "service/music_effect.h"
+#include "test_environment.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using service::MusicEffect;
+using service::Rgb;
+
+namespace {
+
+// What the colour threads wrote, and whether two ever wrote at once or one wrote
+// while the effect was meant to be stopped.
+struct Recording {
+    std::mutex mutex;
+    std::vector<Rgb> colours;
+    std::atomic<int> writing{0};
+    std::atomic<int> mostAtOnce{0};
+    std::atomic<bool> stopped{true};
+    std::atomic<int> writesWhileStopped{0};
+
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return colours.size();
+    }
+    bool waitForWrites(std::size_t n) {
+        for (int i = 0; i < 500 && count() < n; ++i)
+            std::this_thread::sleep_for(2ms);
+        return count() >= n;
+    }
+};
+
+class RecordingOutput : public service::ColourOutput {
+public:
+    explicit RecordingOutput(std::shared_ptr<Recording> r) : r_(std::move(r)) {}
+    void write(const Rgb& colour) override {
+        const int now = ++r_->writing;
+        int most = r_->mostAtOnce;
+        while (now > most && !r_->mostAtOnce.compare_exchange_weak(most, now)) {
+        }
+        if (r_->stopped)
+            ++r_->writesWhileStopped;
+        {
+            std::lock_guard lock(r_->mutex);
+            r_->colours.push_back(colour);
+        }
+        std::this_thread::sleep_for(200us); // widen the window for a second writer
+        --r_->writing;
+    }
+
+private:
+    std::shared_ptr<Recording> r_;
+};
+
+// An effect whose capture cannot reach any audio server: its thread ends at once
+// with a failure, which leaves the colour thread running on the last bands, as it
+// would after a capture failure in the field.
+struct EffectFixture : ::testing::Test {
+    // Nowhere to connect on Linux; on Windows the capture's message box must not
+    // reach a real one.
+    testing_support::ScopedEnvironment noServer{"PULSE_SERVER", "unix:/nonexistent/lumivane"};
+    os::CapturedDiagnostics diagnostics;
+    std::shared_ptr<Recording> recording = std::make_shared<Recording>();
+    std::atomic<int> guarded{0};
+    service::CapturePrintSink previousSink =
+        service::setCapturePrintSink([this](const std::string& line) {
+            std::lock_guard lock(linesMutex);
+            lines.push_back(line);
+        });
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
+    MusicEffect effect{service::CaptureEndpoint::RenderLoopback,
+                       std::make_unique<RecordingOutput>(recording),
+                       [this](const std::function<void()>& work) {
+                           ++guarded;
+                           work();
+                       }};
+
+    ~EffectFixture() override {
+        effect.stop();
+        service::setCapturePrintSink(previousSink);
+    }
+    void start() {
+        recording->stopped = false;
+        effect.start();
+    }
+    void stop() {
+        effect.stop();
+        recording->stopped = true;
+    }
+};
+
+} // namespace
+
+TEST_F(EffectFixture, StartAndStopAreIdempotent) {
+    effect.stop(); // while stopped: nothing happens
+    EXPECT_FALSE(effect.running());
+    EXPECT_FALSE(effect.effect().threadRunning());
+
+    start();
+    start();
+    EXPECT_TRUE(effect.running());
+    EXPECT_TRUE(effect.effect().threadRunning());
+    ASSERT_TRUE(recording->waitForWrites(5));
+    EXPECT_EQ(recording->mostAtOnce, 1);
+
+    stop();
+    stop();
+    EXPECT_FALSE(effect.running());
+    EXPECT_FALSE(effect.effect().threadRunning());
+    const std::size_t after = recording->count();
+    std::this_thread::sleep_for(40ms);
+    EXPECT_EQ(recording->count(), after) << "a colour was written after stop() returned";
+}
+
+TEST_F(EffectFixture, RapidStopAndStartNeverLeavesTwoColourThreads) {
+    for (int i = 0; i < 60; ++i) {
+        start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 13));
+        stop();
+    }
+    EXPECT_EQ(recording->mostAtOnce, 1);
+    EXPECT_EQ(recording->writesWhileStopped, 0);
+    EXPECT_GT(recording->count(), 0u);
+}
+
+TEST_F(EffectFixture, ConcurrentCallersLeaveOneConsistentEffect) {
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < 40; ++i) {
+                if ((i + t) % 2)
+                    effect.start();
+                else
+                    effect.stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(2 * (t + 1)));
+            }
+        });
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_LE(recording->mostAtOnce, 1);
+    // Whatever the last call was, the state and the threads agree with it.
+    EXPECT_EQ(effect.effect().threadRunning(), effect.running());
+    stop();
+    EXPECT_FALSE(effect.effect().threadRunning());
+}
+
+TEST_F(EffectFixture, ANewColourThreadStartsFromDarkness) {
+    effect.effect().setBands({0.0f, 0.0f, 16.0f});
+    start();
+    ASSERT_TRUE(recording->waitForWrites(30));
+    stop();
+    const Rgb firstOfFirstRun = recording->colours.front();
+    const Rgb lastOfFirstRun = recording->colours.back();
+    EXPECT_NE(firstOfFirstRun, lastOfFirstRun); // it had moved on
+
+    const std::size_t before = recording->count();
+    start();
+    ASSERT_TRUE(recording->waitForWrites(before + 1));
+    stop();
+    EXPECT_EQ(recording->colours[before], firstOfFirstRun);
+}
+
+TEST_F(EffectFixture, AFailedCaptureReportsAndAllowsALaterStart) {
+    start();
+    ASSERT_TRUE(recording->waitForWrites(3)); // the colour thread carries on regardless
+    stop();
+    EXPECT_NE(effect.capture().result(), 0);
+    {
+        std::lock_guard lock(linesMutex);
+        ASSERT_FALSE(lines.empty()); // the trail says why
+#ifndef _WIN32
+        EXPECT_EQ(lines.back().rfind("Thread HRESULT is 0x", 0), 0u) << lines.back();
+#endif
+        lines.clear();
+    }
+    // The next start tries again from scratch (and fails the same way here).
+    start();
+    stop();
+    std::lock_guard lock(linesMutex);
+    EXPECT_FALSE(lines.empty());
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+// Plays a tone into the default sink the way a music player would, at low latency
+// (a default-latency player renders seconds ahead into a null sink).
+
+#include "audio_signals.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+inline void play(double hertz, std::chrono::milliseconds length) {
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+    pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &spec)),
+                        std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1)};
+    int error = 0;
+    pa_simple* player = pa_simple_new(nullptr, "music test", PA_STREAM_PLAYBACK, nullptr, "tone",
+                                      &spec, nullptr, &attr, &error);
+    ASSERT_NE(player, nullptr) << pa_strerror(error);
+    const int frames = int(48 * length.count());
+    const auto bytes = audio_signals::packet(
+        frames, 2, [&](int i, int) { return audio_signals::cosine(i, 48000, hertz, 16000); });
+    EXPECT_EQ(pa_simple_write(player, bytes.data(), bytes.size(), &error), 0) << pa_strerror(error);
+    pa_simple_drain(player, &error);
+    pa_simple_free(player);
+}

@@ -1,0 +1,235 @@
+#include "audio_commands.h"
+
+#include "commands.h"
+#include "service/colour_step.h"
+#include "service/loopback_capture.h"
+#include "service/spectrum.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#ifdef _WIN32
+#include "os/com_scope_win.h"
+#endif
+
+namespace lumivanectl {
+namespace {
+
+constexpr const char* kAudioUsage =
+    "usage: lumivanectl audio analyse FILE.wav [--frames N]\n"
+    "       lumivanectl audio colours FILE.wav\n"
+    "       lumivanectl audio capture SECONDS\n"
+    "\n"
+    "  audio analyse  the three band values of each packet (10 ms, or N frames)\n"
+    "  audio colours  the colour the music effect writes for each 10 ms cycle\n"
+    "  audio capture  captures what the machine plays: frames and bands per packet\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::uint32_t le(const std::uint8_t* p, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+std::uint32_t parseCount(const std::string& text, const char* what) {
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0)
+        throw UsageError(std::string(what) + " must be a whole number above 0: \"" + text + "\"");
+    return value;
+}
+
+std::string bandsLine(const std::vector<float>& bands) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%.9g %.9g %.9g", double(bands.at(0)), double(bands.at(1)),
+                  double(bands.at(2)));
+    return line;
+}
+
+// Packets of `frames` frames in order; the last may be shorter, as a capture's can.
+template <typename Each>
+void forEachPacket(const PcmAudio& audio, std::uint32_t frames, Each each) {
+    const std::size_t frameBytes = std::size_t(audio.channels) * 2;
+    const std::uint32_t total = audio.frameCount();
+    for (std::uint32_t at = 0; at < total; at += frames)
+        each(audio.frames.data() + at * frameBytes, std::min(frames, total - at));
+}
+
+int analyse(const std::vector<std::string>& words, std::uint32_t framesOption, std::ostream& out) {
+    if (words.size() != 3)
+        throw UsageError("audio analyse takes FILE.wav");
+    const PcmAudio audio = readWav(words[2]);
+    const std::uint32_t frames = framesOption ? framesOption : std::max(1u, audio.sampleRate / 100);
+    out << "# packet frames low mid high\n";
+    std::uint32_t packet = 0;
+    const service::KISS_FFT fft(3);
+    forEachPacket(audio, frames, [&](const std::uint8_t* samples, std::uint32_t n) {
+        out << packet++ << ' ' << n << ' '
+            << bandsLine(fft.transform(samples, std::int32_t(n), audio.channels)) << '\n';
+    });
+    return kExitOk;
+}
+
+int colours(const std::vector<std::string>& words, std::ostream& out) {
+    if (words.size() != 3)
+        throw UsageError("audio colours takes FILE.wav");
+    const PcmAudio audio = readWav(words[2]);
+    // One 10 ms packet per 10 ms colour cycle, as when the capture keeps pace.
+    const std::uint32_t frames = std::max(1u, audio.sampleRate / 100);
+    out << "# cycle red green blue\n";
+    service::ColourState state;
+    service::BandValues bands;
+    std::uint32_t cycle = 0;
+    const service::KISS_FFT fft(3);
+    forEachPacket(audio, frames, [&](const std::uint8_t* samples, std::uint32_t n) {
+        const auto values = fft.transform(samples, std::int32_t(n), audio.channels);
+        if (values.size() == 3)
+            bands = {values[0], values[1], values[2]};
+        const service::Rgb c = service::nextColour(state, bands);
+        out << cycle++ << ' ' << int(c.red) << ' ' << int(c.green) << ' ' << int(c.blue) << '\n';
+    });
+    return kExitOk;
+}
+
+int capture(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+    if (words.size() != 3)
+        throw UsageError("audio capture takes SECONDS");
+    const std::uint32_t seconds = parseCount(words[2], "SECONDS");
+#ifdef _WIN32
+    os::ComApartment com(os::ComApartment::Kind::MultiThreaded);
+#endif
+    std::mutex outMutex;
+    // The run's closing line (passes and frames) is part of the report; anything
+    // else the capture prints is a diagnostic.
+    auto previous = service::setCapturePrintSink([&](const std::string& line) {
+        std::lock_guard lock(outMutex);
+        (line.rfind("Received stop event", 0) == 0 ? out : err) << line;
+    });
+    std::uint32_t packets = 0;
+    const service::KISS_FFT fft(3);
+    service::LoopbackCapture capture;
+    capture.setCallback([&](const std::uint8_t* samples, std::uint32_t frames, std::uint32_t flags,
+                            std::uint32_t channels) {
+        const std::string bands = bandsLine(fft.transform(samples, std::int32_t(frames), channels));
+        std::lock_guard lock(outMutex);
+        out << packets++ << " frames " << frames << " channels " << channels << " flags " << flags
+            << " bands " << bands << '\n';
+    });
+    out << "# packet frames channels flags bands(low mid high)\n";
+    capture.start();
+    const bool streamed = capture.active() && capture.waitStreaming(5000);
+    if (streamed)
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    capture.stop(); // prints the passes and frames of the run
+    service::setCapturePrintSink(previous);
+    out << "# " << capture.frameCount() << " frames in " << packets << " packets\n";
+    if (!streamed || capture.result() != 0) {
+        err << "lumivanectl: the capture did not run\n";
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+PcmAudio readWav(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open " + file.string());
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                          std::istreambuf_iterator<char>());
+    auto fail = [&](const std::string& why) {
+        return std::runtime_error(file.string() + ": " + why);
+    };
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+        throw fail("not a WAV file");
+
+    PcmAudio audio;
+    bool haveFormat = false, haveData = false;
+    std::size_t at = 12;
+    while (at + 8 <= bytes.size() && !haveData) {
+        const std::uint8_t* chunk = bytes.data() + at;
+        const std::size_t size = le(chunk + 4, 4);
+        if (size > bytes.size() - at - 8)
+            throw fail("a chunk runs past the end of the file");
+        const std::uint8_t* body = chunk + 8;
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            if (size < 16)
+                throw fail("format chunk too short");
+            std::uint32_t tag = le(body, 2);
+            if (tag == 0xFFFE && size >= 40)
+                tag = le(body + 24, 2); // the sub-format's first two bytes hold the tag
+            const std::uint32_t bits = le(body + 14, 2);
+            if (tag != 1 || bits != 16)
+                throw fail("only 16-bit integer samples are supported");
+            audio.channels = le(body + 2, 2);
+            audio.sampleRate = le(body + 4, 4);
+            if (audio.channels == 0 || audio.sampleRate == 0)
+                throw fail("no channels or no sample rate");
+            haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (!haveFormat)
+                throw fail("data before the format chunk");
+            const std::size_t usable = size - size % (std::size_t(audio.channels) * 2);
+            audio.frames.assign(body, body + usable);
+            haveData = true;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (!haveFormat || !haveData)
+        throw fail("no format or no data chunk");
+    return audio;
+}
+
+int runAudio(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        std::vector<std::string> words;
+        std::uint32_t frames = 0;
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == "--help" || args[i] == "-h") {
+                out << kAudioUsage;
+                return kExitOk;
+            }
+            if (args[i] == "--frames") {
+                if (i + 1 >= args.size())
+                    throw UsageError("--frames needs a number");
+                frames = parseCount(args[++i], "--frames");
+            } else {
+                words.push_back(args[i]);
+            }
+        }
+        if (words.size() < 2)
+            throw UsageError("audio needs a command: analyse, colours or capture");
+        if (frames && words[1] != "analyse")
+            throw UsageError("--frames belongs to audio analyse");
+        if (frames > (1u << 24))
+            throw UsageError("--frames is too large");
+        if (words[1] == "analyse")
+            return analyse(words, frames, out);
+        if (words[1] == "colours")
+            return colours(words, out);
+        if (words[1] == "capture")
+            return capture(words, out, err);
+        throw UsageError("unknown audio command \"" + words[1] + "\"");
+    } catch (const UsageError& error) {
+        err << "lumivanectl: " << error.what() << "\n" << kAudioUsage;
+        return kExitUsage;
+    } catch (const std::exception& error) {
+        err << "lumivanectl: " << error.what() << '\n';
+        return kExitFailed;
+    }
+}
+
+} // namespace lumivanectl
