@@ -48,7 +48,9 @@ struct LoopbackCapture::Platform {
 
 namespace {
 
-HRESULT getDefaultDevice(CaptureEndpoint endpoint, IMMDevice** device) {
+// The default render endpoint of the console role; the default capture endpoint
+// instead when the test seam asks for it.
+HRESULT getDefaultRenderDevice(CaptureEndpoint endpoint, IMMDevice** device) {
     IMMDeviceEnumerator* enumerator = nullptr;
     HRESULT hr =
         CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
@@ -284,7 +286,7 @@ void LoopbackCapture::start() {
     }
     result_ = kCaptureUnexpected;
     p.releaseDevice();
-    if (FAILED(getDefaultDevice(endpoint_, &p.device))) {
+    if (FAILED(getDefaultRenderDevice(endpoint_, &p.device))) {
         os::showMessage("ERROR", "get_default_device failed!");
         // Nothing to capture from: the capture stays idle, and the next start asks
         // for the device again.

@@ -122,10 +122,11 @@ TEST_F(EffectFixture, StartAndStopAreIdempotent) {
 TEST_F(EffectFixture, RapidStopAndStartNeverLeavesTwoColourThreads) {
     for (int i = 0; i < 60; ++i) {
         start();
-        std::this_thread::sleep_for(std::chrono::milliseconds(i % 13));
+        // Mostly shorter than a cycle; every fourth run long enough to write.
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 4 == 0 ? 35 : i % 13));
         stop();
     }
-    EXPECT_EQ(recording->mostAtOnce, 1);
+    EXPECT_LE(recording->mostAtOnce, 1);
     EXPECT_EQ(recording->writesWhileStopped, 0);
     EXPECT_GT(recording->count(), 0u);
 }
