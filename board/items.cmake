@@ -6,9 +6,10 @@ add_library(lumivane_items STATIC
     ${CMAKE_CURRENT_LIST_DIR}/acpi_bridge.h
     ${CMAKE_CURRENT_LIST_DIR}/acpi_items.h ${CMAKE_CURRENT_LIST_DIR}/acpi_items.cpp
     ${CMAKE_CURRENT_LIST_DIR}/bios_item.h ${CMAKE_CURRENT_LIST_DIR}/bios_item.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/bios_item_registry.h ${CMAKE_CURRENT_LIST_DIR}/bios_item_registry.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/bios_item_registry.h ${CMAKE_CURRENT_LIST_DIR}/bios_item_registry.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ec_led_items.cpp)
 lumivane_target(lumivane_items)
-target_link_libraries(lumivane_items PUBLIC lumivane_os)
+target_link_libraries(lumivane_items PUBLIC lumivane_board lumivane_os)
 
 if(LUMIVANE_WINDOWS)
     target_sources(lumivane_items PRIVATE

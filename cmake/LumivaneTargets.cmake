@@ -30,12 +30,13 @@ function(lumivane_target target)
     endif()
 endfunction()
 
-# lumivane_add_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT s] [LABELS l...])
+# lumivane_add_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT s] [LABELS l...]
+#                   [ENVIRONMENT VAR=value])  (the environment natively only)
 # One GoogleTest program. Natively each test case becomes a CTest test; under Wine
 # the program is one CTest test (every case in one process: a Wine start costs more
 # than most cases).
 function(lumivane_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;ENVIRONMENT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     lumivane_target(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -47,9 +48,14 @@ function(lumivane_add_test name)
     endif()
     if(LUMIVANE_NATIVE)
         include(GoogleTest)
+        # An empty value would vanish from the list and shift the next key.
+        set(environment "")
+        if(ARG_ENVIRONMENT)
+            set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
+        endif()
         gtest_discover_tests(${name}
             DISCOVERY_TIMEOUT 30
-            PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+            PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${environment} LABELS "${ARG_LABELS}")
     else()
         add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
         set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")

@@ -3,6 +3,7 @@
 #include "audio_commands.h"
 #include "board/bios_item_registry.h"
 #include "board/color.h"
+#include "board/ec_led_port.h"
 #include "board/ec_registers.h"
 #include "board/global_lock.h"
 #include "board/hwio.h"
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "       lumivanectl [--json] board smbios\n"
     "       lumivanectl [--json] board hsl HUE SATURATION LIGHTNESS [--write]\n"
     "       lumivanectl [--json] board color RED GREEN BLUE\n"
+    "       lumivanectl [--json] board temperature-colour CELSIUS [--write]\n"
     "       lumivanectl [--json] lock test [ATTEMPTS]\n"
     "       lumivanectl audio analyse|colours|capture ... (lumivanectl audio --help)\n"
     "\n"
@@ -33,6 +35,9 @@ constexpr const char* kUsage =
     "  board hsl     the register bytes of a colour (each value 0 to 1); --write also\n"
     "                writes them to the LED registers (blue, green, red)\n"
     "  board color   writes the LED registers (each value 0 to 255, decimal or 0x..)\n"
+    "  board temperature-colour\n"
+    "                the bytes the CPU temperature effect shows for CELSIUS (whole degrees);\n"
+    "                --write also writes them (red, green, blue) under the global lock\n"
     "  lock test     takes the firmware's ACPI global lock (1500 attempts 1 ms apart, or\n"
     "                ATTEMPTS; 0 waits for ever), says whether it was obtained, gives it back\n";
 
@@ -293,6 +298,40 @@ int boardColor(const Options& options, std::ostream& out, BoardAccess access) {
     return kExitOk;
 }
 
+int boardTemperatureColour(const Options& options, std::ostream& out, BoardAccess access) {
+    if (options.words.size() != 3)
+        throw UsageError("board temperature-colour takes CELSIUS");
+    const std::string& text = options.words[2];
+    std::int32_t celsius = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), celsius);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        throw UsageError("CELSIUS must be a whole number, not \"" + text + "\"");
+    const board::LedColour colour = board::EcLedPort::temperatureColour(celsius);
+    if (options.write) {
+        requireLedPorts(access.ledPorts);
+        // As the effect does: the lock when it can be had, the colour either way.
+        board::GlobalLockResult lock{board::GlobalLockResult::Status::NoLibrary, 0};
+        if (access.hwio.load() || access.hwio.isLoaded())
+            lock = board::acpi::tryAcquire(access.hwio.functions(), board::kGlobalLockAttempts);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedRedRegister, colour.red);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, colour.green);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedBlueRegister, colour.blue);
+        if (lock.obtained())
+            board::acpi::release(access.hwio.functions());
+    }
+    if (options.json) {
+        out << "{\"celsius\":" << celsius << ",\"red\":" << int(colour.red)
+            << ",\"green\":" << int(colour.green) << ",\"blue\":" << int(colour.blue)
+            << ",\"written\":" << (options.write ? "true" : "false") << "}\n";
+        return kExitOk;
+    }
+    out << "red " << int(colour.red) << " green " << int(colour.green) << " blue "
+        << int(colour.blue) << '\n';
+    if (options.write)
+        out << "written: red to 0x53, green to 0x5D, blue to 0x5B (bank 0)\n";
+    return kExitOk;
+}
+
 const char* lockStatusText(board::GlobalLockResult::Status status) {
     using Status = board::GlobalLockResult::Status;
     switch (status) {
@@ -392,20 +431,24 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             if (w.size() < 2 || w[1] != "test")
                 throw UsageError("lock needs a command: test");
             if (options.write)
-                throw UsageError("--write belongs to board hsl and board color");
+                throw UsageError(
+                    "--write belongs to board hsl, board color and board temperature-colour");
             return lockTest(options, out, access);
         }
         if (w[0] == "item") {
             if (options.write)
-                throw UsageError("--write belongs to board hsl and board color");
+                throw UsageError(
+                    "--write belongs to board hsl, board color and board temperature-colour");
             return runItemCommand(w, options.json, out, err, board::BiosItemRegistry::instance());
         }
         if (w[0] != "board")
             throw UsageError("unknown command \"" + w[0] + "\"");
         if (w.size() < 2)
-            throw UsageError("board needs a command: name, smbios, hsl or color");
-        if (options.write && w[1] != "hsl" && w[1] != "color")
-            throw UsageError("--write belongs to board hsl and board color");
+            throw UsageError(
+                "board needs a command: name, smbios, hsl, color or temperature-colour");
+        if (options.write && w[1] != "hsl" && w[1] != "color" && w[1] != "temperature-colour")
+            throw UsageError(
+                "--write belongs to board hsl, board color and board temperature-colour");
         if (w[1] == "name" || w[1] == "smbios") {
             if (w.size() != 2)
                 throw UsageError("board " + w[1] + " takes no arguments");
@@ -416,6 +459,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return boardHsl(options, out, access);
         if (w[1] == "color")
             return boardColor(options, out, access);
+        if (w[1] == "temperature-colour")
+            return boardTemperatureColour(options, out, access);
         throw UsageError("unknown board command \"" + w[1] + "\"");
     } catch (const UsageError& error) {
         err << "lumivanectl: " << error.text << "\n" << kUsage << '\n' << kItemUsage;

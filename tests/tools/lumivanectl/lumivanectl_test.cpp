@@ -118,6 +118,33 @@ TEST_F(Lumivanectl, HslPrintsAndWritesBlueGreenRed) {
     EXPECT_EQ(writes[17].second, 0x12);
 }
 
+TEST_F(Lumivanectl, TemperatureColourPrintsAndWritesRedGreenBlue) {
+    Result result = run({"board", "temperature-colour", "50"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "red 255 green 127 blue 0\n");
+    result = run({"board", "temperature-colour", "-7"});
+    EXPECT_EQ(result.out, "red 1 green 255 blue 0\n");
+    EXPECT_EQ(fake.state().accessCount, 0u) << "nothing written without --write";
+
+    result = run({"--json", "board", "temperature-colour", "59", "--write"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "{\"celsius\":59,\"red\":255,\"green\":13,\"blue\":0,\"written\":true}\n");
+    std::vector<std::pair<std::uint16_t, std::uint8_t>> expected;
+    for (auto [reg, value] : {std::pair{0x53, 255}, {0x5D, 13}, {0x5B, 0}})
+        for (auto [address, byte] : {std::pair{0xFF, 0}, {reg, value}})
+            expected.insert(
+                expected.end(),
+                {{0x6C, 0x81}, {0x68, std::uint8_t(address)}, {0x68, std::uint8_t(byte)}});
+    EXPECT_EQ(fake.writes(), expected);
+
+    for (const char* bad : {"4x", "", "99999999999", "4.5"}) {
+        result = run({"board", "temperature-colour", bad});
+        EXPECT_EQ(result.status, 2) << bad;
+        EXPECT_NE(result.err.find("CELSIUS must be a whole number"), std::string::npos) << bad;
+    }
+}
+
 TEST_F(Lumivanectl, BadInputAndUnreachableBoardsFailClearly) {
     struct Case {
         std::vector<std::string> args;

@@ -1,0 +1,191 @@
+#include "service/led_controller.h"
+
+#include "board/bios_item_registry.h"
+#include "os/diagnostics.h"
+#include "settings/lighting_settings.h"
+
+#include <exception>
+
+namespace service {
+
+namespace {
+constexpr const char* kServiceName = "Vantor LED Control Service";
+
+bool isResume(std::uint32_t event) {
+    return event == LedController::kPowerResumeCritical ||
+           event == LedController::kPowerResumeSuspend ||
+           event == LedController::kPowerResumeAutomatic;
+}
+
+std::int32_t normalisedMode(std::int32_t requested) {
+    return requested == LedController::kModeMusic || requested == LedController::kModeTemperature
+               ? requested
+               : LedController::kModeOff;
+}
+} // namespace
+
+LedController& LedController::instance() {
+    // Never destroyed: the effects end with the process, not with static teardown.
+    static LedController* const controller = new LedController(Collaborators{
+        settings::LightingSettings::instance(),
+        board::BiosItemRegistry::instance(),
+        [] { return std::make_unique<MusicEffect>(); },
+    });
+    return *controller;
+}
+
+LedController::LedController(Collaborators collaborators)
+    : settings_(collaborators.settings), items_(collaborators.items),
+      thermalPeriod_(collaborators.thermalPeriod) {
+    board::enterSingleThreadedApartment();
+    mode_ = settings_.getMode();
+    ecPort_ = std::make_unique<board::EcLedPort>(items_);
+    // The panel hands the LEDs to the software before it asks for an effect; after a
+    // restart nobody does, so a stored software effect takes them here.
+    if (mode_ == kModeMusic || mode_ == kModeTemperature)
+        ecPort_->enableSoftwareControl();
+    musicEffect_ = collaborators.makeMusicEffect();
+    try {
+        thermalStopEvent_ = collaborators.makeStopEvent();
+    } catch (const std::exception& e) {
+        os::logEvent(kServiceName,
+                     std::string("The temperature effect is unavailable: ") + e.what());
+    }
+    std::lock_guard lock(mutex_);
+    applyModeLocked();
+}
+
+LedController::~LedController() {
+    std::lock_guard lock(mutex_);
+    musicEffect_->stop();
+    stopThermalThreadLocked();
+    if (thermalThread_.joinable())
+        thermalThread_.join();
+}
+
+void LedController::setMode(std::int32_t requested) {
+    std::lock_guard lock(mutex_);
+    setModeLocked(requested);
+}
+
+void LedController::setModeLocked(std::int32_t requested) {
+    const std::int32_t m = normalisedMode(requested);
+    mode_ = m;
+    settings_.setMode(m);
+    applyModeLocked();
+}
+
+void LedController::applyMode() {
+    std::lock_guard lock(mutex_);
+    applyModeLocked();
+}
+
+void LedController::applyModeLocked() {
+    switch (mode_.load()) {
+    case kModeMusic:
+        stopThermalThreadLocked();
+        musicEffect_->start();
+        break;
+    case kModeTemperature:
+        musicEffect_->stop();
+        startThermalThreadLocked();
+        break;
+    default:
+        musicEffect_->stop();
+        stopThermalThreadLocked();
+        break;
+    }
+}
+
+void LedController::stopMusicEffect() {
+    musicEffect_->stop();
+}
+
+void LedController::stopThermalThread() {
+    std::lock_guard lock(mutex_);
+    stopThermalThreadLocked();
+}
+
+void LedController::stopThermalThreadLocked() {
+    // With no thread running the signal stays set until the next start resets it.
+    if (thermalStopEvent_)
+        thermalStopEvent_->set();
+    thermalStarted_ = false;
+}
+
+bool LedController::thermalThreadRunning() const {
+    std::lock_guard lock(mutex_);
+    return thermalStarted_ && !thermalEnded_;
+}
+
+void LedController::startThermalThreadLocked() {
+    if (thermalStarted_ && !thermalEnded_)
+        return;
+    if (!thermalStopEvent_)
+        return;
+    // A thread told to stop has its signal pending until it consumes it; wait for
+    // that before the reset below could take the signal away and leave it running
+    // beside the new one. It is at most one cycle's work away from its wait.
+    if (thermalThread_.joinable())
+        thermalThread_.join();
+    thermalStopEvent_->reset();
+    thermalEnded_ = false;
+    try {
+        thermalThread_ = std::thread([this] { thermalThreadMain(*this); });
+        thermalStarted_ = true;
+    } catch (const std::exception& e) {
+        // The next change to mode 2 tries again.
+        thermalEnded_ = true;
+        os::logEvent(kServiceName,
+                     std::string("The temperature thread did not start: ") + e.what());
+    }
+}
+
+void LedController::handlePowerBroadcast(std::uint32_t event) {
+    std::lock_guard lock(mutex_);
+    if (suspended_ && isResume(event)) {
+        const std::int32_t m = mode_;
+        if (m != kModeOff) {
+            board::EcLedPort port(items_);
+            if (port.isLightingOn() && (m == kModeMusic || m == kModeTemperature)) {
+                port.enableSoftwareControl();
+                setModeLocked(m);
+            }
+        }
+        suspended_ = false;
+        return;
+    }
+    if (event == kPowerSuspend) {
+        if (mode_ != kModeOff) {
+            musicEffect_->stop();
+            stopThermalThreadLocked();
+        }
+        suspended_ = true;
+    }
+}
+
+std::uint32_t thermalThreadMain(LedController& controller) {
+    const int live = ++controller.liveThermalThreads_;
+    int peak = controller.peakThermalThreads_;
+    while (live > peak && !controller.peakThermalThreads_.compare_exchange_weak(peak, live)) {
+    }
+    // The temperature comes through an automation object.
+    board::enterSingleThreadedApartment();
+    for (;;) {
+        // A cycle without a reading writes nothing: the LEDs keep the last colour
+        // rather than show a guess.
+        board::BiosItem* item = controller.items_.Find(board::kCpuTemperatureItem);
+        std::uint32_t tenths = 0;
+        if (item && item->GetValue(&tenths) &&
+            controller.mode_.load() == LedController::kModeTemperature)
+            controller.ecPort_->showTemperature(std::int32_t(tenths / 10));
+        if (controller.thermalStopEvent_->wait(std::uint32_t(controller.thermalPeriod_.count())) ==
+            os::Event::WaitResult::Signalled)
+            break;
+    }
+    --controller.liveThermalThreads_;
+    controller.thermalEnded_ = true;
+    return 0;
+}
+
+} // namespace service
