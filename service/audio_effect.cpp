@@ -3,7 +3,7 @@
 #include "board/ec_registers.h"
 #include "os/diagnostics.h"
 #include "os/event.h"
-#include "service/spectrum.h"
+#include "service/band_analysis.h"
 
 #include <climits>
 #include <cstdio>

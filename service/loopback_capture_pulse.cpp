@@ -29,7 +29,7 @@ struct DeviceInfo {
     bool done = false;
     bool found = false;
     std::string name;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_channel_map map{};
     std::string monitor;
 };
@@ -115,17 +115,19 @@ public:
         if (std::int32_t hr = findDevice(device); hr != kOk || stopped())
             return hr != kOk ? hr : stoppedOrFailed();
 
-        channels_ = device.spec.channels;
+        channels_ = device.sampleFormat.channels;
         frameBytes_ = std::size_t(channels_) * 2;
-        pa_sample_spec spec{PA_SAMPLE_S16LE, device.spec.rate, device.spec.channels};
-        stream_ = pa_stream_new(context_, "Loopback capture", &spec, &device.map);
+        pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, device.sampleFormat.rate,
+                                    device.sampleFormat.channels};
+        stream_ = pa_stream_new(context_, "Loopback capture", &sampleFormat, &device.map);
         if (!stream_) {
             capturePrint("pa_stream_new failed: %s\n", pa_strerror(pa_context_errno(context_)));
             return kFail;
         }
         pa_buffer_attr attr;
-        std::memset(&attr, 0xFF, sizeof attr);                                 // server defaults...
-        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec)); // ...but 10 ms
+        std::memset(&attr, 0xFF, sizeof attr); // server defaults...
+        attr.fragsize =
+            std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleFormat)); // ...but 10 ms
         const char* source = device.monitor.c_str();
         if (pa_stream_connect_record(stream_, source, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
             capturePrint("pa_stream_connect_record(%s) failed: %s\n", source,
@@ -209,7 +211,7 @@ private:
                         found->done = true;
                     else if (info) {
                         found->found = true;
-                        found->spec = info->sample_spec;
+                        found->sampleFormat = info->sample_spec;
                         found->map = info->channel_map;
                         found->monitor = info->monitor_source_name ? info->monitor_source_name : "";
                     }
@@ -224,7 +226,7 @@ private:
                         found->done = true;
                     else if (info) {
                         found->found = true;
-                        found->spec = info->sample_spec;
+                        found->sampleFormat = info->sample_spec;
                         found->map = info->channel_map;
                         found->monitor = info->name ? info->name : "";
                     }
@@ -233,7 +235,7 @@ private:
         }
         if (!finish(op, device.done))
             return stopped() ? kOk : queryFailed("pa_context_get_device_info");
-        if (!device.found || device.monitor.empty() || device.spec.channels == 0)
+        if (!device.found || device.monitor.empty() || device.sampleFormat.channels == 0)
             return noDevice();
         return kOk;
     }

@@ -4,7 +4,7 @@
 
 #include "audio_signals.h"
 #include "service/audio_effect.h"
-#include "service/spectrum.h"
+#include "service/band_analysis.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

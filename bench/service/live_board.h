@@ -30,12 +30,13 @@ struct LiveBoard {
 class Player {
 public:
     Player() {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-        pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &spec)),
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, 2};
+        pa_buffer_attr attr{std::uint32_t(-1),
+                            std::uint32_t(pa_usec_to_bytes(20000, &sampleFormat)),
                             std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1)};
         int error = 0;
-        stream_ = pa_simple_new(nullptr, "bench", PA_STREAM_PLAYBACK, nullptr, "music", &spec,
-                                nullptr, &attr, &error);
+        stream_ = pa_simple_new(nullptr, "bench", PA_STREAM_PLAYBACK, nullptr, "music",
+                                &sampleFormat, nullptr, &attr, &error);
         if (!stream_) {
             std::fprintf(stderr, "no audio server (run inside with-pulseaudio): %s\n",
                          pa_strerror(error));

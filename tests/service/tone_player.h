@@ -11,12 +11,12 @@
 #include <pulse/simple.h>
 
 inline void play(double hertz, std::chrono::milliseconds length) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
-    pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &spec)),
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, 2};
+    pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &sampleFormat)),
                         std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1)};
     int error = 0;
     pa_simple* player = pa_simple_new(nullptr, "music test", PA_STREAM_PLAYBACK, nullptr, "tone",
-                                      &spec, nullptr, &attr, &error);
+                                      &sampleFormat, nullptr, &attr, &error);
     ASSERT_NE(player, nullptr) << pa_strerror(error);
     const int frames = int(48 * length.count());
     const auto bytes = audio_signals::packet(

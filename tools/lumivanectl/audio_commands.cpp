@@ -3,7 +3,7 @@
 #include "commands.h"
 #include "service/colour_step.h"
 #include "service/loopback_capture.h"
-#include "service/spectrum.h"
+#include "service/band_analysis.h"
 
 #include <charconv>
 #include <chrono>

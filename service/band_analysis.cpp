@@ -1,4 +1,4 @@
-#include "service/spectrum.h"
+#include "service/band_analysis.h"
 
 #include <algorithm>
 #include <cmath>

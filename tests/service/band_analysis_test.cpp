@@ -1,5 +1,5 @@
 #include "audio_signals.h"
-#include "service/spectrum.h"
+#include "service/band_analysis.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
