@@ -1,9 +1,9 @@
 #include "audio_commands.h"
 
 #include "commands.h"
+#include "service/band_analysis.h"
 #include "service/colour_step.h"
 #include "service/loopback_capture.h"
-#include "service/band_analysis.h"
 
 #include <charconv>
 #include <chrono>
