@@ -34,6 +34,22 @@ struct DeviceInfo {
     std::string monitor;
 };
 
+// Sinks and sources answer the same query with different structures; what we keep of
+// either is the same. For a sink the stream to record is its monitor, for a source
+// the source itself.
+template <typename Info>
+void recordDevice(void* user, const Info* info, int eol, const char* monitor) {
+    auto* found = static_cast<DeviceInfo*>(user);
+    if (eol) {
+        found->done = true;
+    } else if (info) {
+        found->found = true;
+        found->sampleFormat = info->sample_spec;
+        found->map = info->channel_map;
+        found->monitor = monitor ? monitor : "";
+    }
+}
+
 } // namespace
 
 enum class RunState { Idle, Starting, Streaming, Ended };
@@ -206,30 +222,14 @@ private:
             op = pa_context_get_sink_info_by_name(
                 context_, device.name.c_str(),
                 [](pa_context*, const pa_sink_info* info, int eol, void* user) {
-                    auto* found = static_cast<DeviceInfo*>(user);
-                    if (eol)
-                        found->done = true;
-                    else if (info) {
-                        found->found = true;
-                        found->sampleFormat = info->sample_spec;
-                        found->map = info->channel_map;
-                        found->monitor = info->monitor_source_name ? info->monitor_source_name : "";
-                    }
+                    recordDevice(user, info, eol, info ? info->monitor_source_name : nullptr);
                 },
                 &device);
         } else {
             op = pa_context_get_source_info_by_name(
                 context_, device.name.c_str(),
                 [](pa_context*, const pa_source_info* info, int eol, void* user) {
-                    auto* found = static_cast<DeviceInfo*>(user);
-                    if (eol)
-                        found->done = true;
-                    else if (info) {
-                        found->found = true;
-                        found->sampleFormat = info->sample_spec;
-                        found->map = info->channel_map;
-                        found->monitor = info->name ? info->name : "";
-                    }
+                    recordDevice(user, info, eol, info ? info->name : nullptr);
                 },
                 &device);
         }

@@ -1,6 +1,7 @@
 // The capture against a real audio server: the private PulseAudio daemon that
 // with-pulseaudio starts (natively), or Wine's audio driver over that same daemon.
 
+#include "eventually.h"
 #include "os/diagnostics.h"
 #ifdef _WIN32
 #include "os/com_scope_win.h"
@@ -63,16 +64,7 @@ struct Packets {
     }
 };
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using testing_support::eventually;
 
 } // namespace
 

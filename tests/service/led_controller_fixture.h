@@ -6,6 +6,7 @@
 
 #include "board/acpi_items.h"
 #include "board/bios_item_registry.h"
+#include "eventually.h"
 #include "fake_acpi_bridge.h"
 #include "os/diagnostics.h"
 #include "os/executable.h"
@@ -25,16 +26,7 @@ namespace led_testing {
 
 using namespace std::chrono_literals;
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testing_support::eventually;
 
 inline virtualboard::Board& sharedBoard() {
     static auto* dir = new testing_support::TemporaryDirectory;

@@ -3,6 +3,7 @@
 // thread and register writes.
 
 #include "board/ec_led_port.h"
+#include "eventually.h"
 #include "os/executable.h"
 #include "service/music_effect.h"
 #include "test_environment.h"
@@ -16,16 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using testing_support::eventually;
 
 } // namespace
 
