@@ -6,6 +6,7 @@
 #include <ostream>
 #include <poll.h>
 #include <sdbus-c++/sdbus-c++.h>
+#include <stdexcept>
 
 namespace virtualboard {
 
@@ -67,8 +68,8 @@ std::unique_ptr<sdbus::IConnection> connect(std::ostream& err) {
 
 } // namespace
 
-int serveBridge(const std::filesystem::path& image, const std::atomic<bool>& stop,
-                std::ostream& err) {
+int serveBridge(const std::filesystem::path& image, const BridgeServing&,
+                const std::atomic<bool>& stop, std::ostream& err) {
     AcpiBridgeStandIn bridge(image); // a missing board is the caller's BoardError
     try {
         std::unique_ptr<sdbus::IConnection> connection = connect(err);
@@ -170,6 +171,15 @@ int serveBridge(const std::filesystem::path& image, const std::atomic<bool>& sto
         err << "vboard: bridge: " << error.getName() << ": " << error.getMessage() << '\n';
         return error.getName() == "org.freedesktop.DBus.Error.NoReply" ? 0 : 1;
     }
+}
+
+void registerBridgeServer(const std::filesystem::path&, const std::string&) {
+    throw std::runtime_error("on Linux the bus starts the bridge from its activation file; "
+                             "there is nothing to register");
+}
+
+void unregisterBridgeServer() {
+    registerBridgeServer({}, {});
 }
 
 } // namespace virtualboard

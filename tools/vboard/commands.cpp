@@ -6,6 +6,7 @@
 #include "virtualboard/hwio_install.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -60,7 +61,12 @@ commands:
                           bridge online|offline; unknown-method NAME|none;
                           shorten LENGTH|off; fail-group GROUP|none;
                           malformed ID count|length|nul|none; delay MS
-  bridge                  serve the ACPI bridge on D-Bus ($LUMIVANE_BUS: system or session)
+  bridge                  serve the ACPI bridge: on D-Bus ($LUMIVANE_BUS: system or
+                          session), or as the automation server on Windows
+      --register [--linger MS]  Windows: make this board's vboard the ProgID's server;
+                                started by COM it ends MS ms after its last client
+                                (default 2000)
+      --unregister              Windows: remove that registration
   env                     shell lines that point programs at this board
 )";
 
@@ -329,11 +335,43 @@ extern "C" void onStopBridge(int) {
     stopBridge = true;
 }
 
-int bridge(const std::filesystem::path& image, std::ostream& err) {
+int bridge(const std::filesystem::path& image, Arguments rest, std::ostream& out,
+           std::ostream& err) {
+    const bool registering = rest.flag("--register");
+    const bool unregistering = rest.flag("--unregister");
+    std::optional<std::string> linger = rest.option("--linger");
+    // COM starts a registered server with this argument of its own.
+    const bool startedByCom = rest.flag("-Embedding") || rest.flag("/Embedding");
+    rest.done();
+    if (registering && unregistering)
+        throw UsageError("bridge takes --register or --unregister, not both");
+    const std::chrono::milliseconds lingering(linger ? number(*linger, 3600000, "--linger")
+                                                     : virtualboard::kDefaultBridgeLinger.count());
+    if (unregistering) {
+        virtualboard::unregisterBridgeServer();
+        out << "vboard: the ACPI bridge is no longer registered\n";
+        return 0;
+    }
+    if (registering) {
+        const std::optional<std::filesystem::path> program = os::executablePath();
+        if (!program)
+            throw std::runtime_error("cannot tell where this program is");
+        // The board goes into the command line: COM starts the server with an
+        // environment of its own choosing.
+        const std::filesystem::path board = std::filesystem::absolute(image);
+        virtualboard::registerBridgeServer(*program, "--image \"" + board.string() +
+                                                         "\" bridge --linger " +
+                                                         std::to_string(lingering.count()));
+        out << "vboard: the ACPI bridge serves " << board.string() << '\n';
+        return 0;
+    }
+    virtualboard::BridgeServing serving;
+    if (startedByCom)
+        serving.linger = lingering;
     stopBridge = false;
     auto previousTerm = std::signal(SIGTERM, onStopBridge);
     auto previousInt = std::signal(SIGINT, onStopBridge);
-    const int status = virtualboard::serveBridge(image, stopBridge, err);
+    const int status = virtualboard::serveBridge(image, serving, stopBridge, err);
     std::signal(SIGTERM, previousTerm);
     std::signal(SIGINT, previousInt);
     return status;
@@ -357,6 +395,8 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
         Arguments rest(std::vector<std::string>(args.begin() + 1, args.end()));
         if (command == "create")
             return create(image, std::move(rest), out, err);
+        if (command == "bridge")
+            return bridge(image, std::move(rest), out, err);
 
         std::unique_ptr<Board> board = Board::open(image);
         // Whoever looks at the board also lets the firmware's time pass.
@@ -394,10 +434,7 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
                 last = std::size_t(number(*v, 0xFFFFFFFF, "--last"));
             rest.done();
             showCalls(*board, json, last, out);
-        } else if (command == "bridge") {
-            rest.done();
-            board.reset();
-            return bridge(image, err);
+
         } else if (command == "set") {
             return set(*board, std::move(rest));
         } else if (command == "env") {
