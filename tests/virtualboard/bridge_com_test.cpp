@@ -7,12 +7,11 @@
 #include "board/acpi_bridge_win.h"
 #include "board/acpi_exports.h"
 #include "board/acpi_items.h"
-#include "board/bios_item_registry.h"
+#include "items_through_bridge.h"
 #include "os/com_scope_win.h"
 #include "os/executable.h"
 #include "package_reader.h"
 #include "run_program.h"
-#include "test_environment.h"
 #include "vboard.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/firmware.h"
@@ -25,7 +24,6 @@ namespace {
 
 using namespace virtualboard;
 using Bytes = std::vector<std::uint8_t>;
-using ::testing::HasSubstr;
 
 std::filesystem::path suiteDirectory() {
     return os::executablePath().value().parent_path() / "bridge-com";
@@ -100,48 +98,9 @@ VARIANT unsignedValue(std::uint32_t value) {
 }
 
 TEST_F(ComBridge, ItemsAreWellFormedAndAFirmwareEffectLightsTheLeds) {
-    for (std::uint32_t group : {0x06u, 0x13u}) {
-        Bytes list(4096, 0x77);
-        std::uint32_t length = 4096;
-        ASSERT_EQ(AcpiGGrp(group, list.data(), &length), 1);
-        list.resize(length);
-        auto listed = vbtest::readPackage(list);
-        ASSERT_TRUE(listed) << group;
-        EXPECT_EQ(listed->header & 0xFF, 0xE1u);
-        EXPECT_FALSE(listed->elements.empty());
-        for (const vbtest::Element& element : listed->elements) {
-            Bytes descriptor(4096, 0);
-            std::uint32_t code = element.number, size = 4096;
-            ASSERT_EQ(AcpiCallMethod(&code, descriptor.data(), &size), 1);
-            descriptor.resize(size);
-            auto package = vbtest::readPackage(descriptor);
-            ASSERT_TRUE(package) << code;
-            EXPECT_EQ(itemGroup(package->elements.at(0).number), group);
-        }
-    }
+    vbtest::expectListedItemsWellFormed({0x06, 0x13});
 
-    board::BiosItemRegistry registry(board::AcpiItemLibrary::platform());
-    board::BiosItem* control = registry.Find(kLightingControlItem);
-    board::BiosItem* effect = registry.Find(kEffectWordItem);
-    board::BiosItem* temperature = registry.Find(kCpuTemperatureItem);
-    ASSERT_TRUE(control && effect && temperature);
-    EXPECT_EQ(temperature->IndexToString(387), L"38.7");
-    std::uint32_t tenths = 0;
-    ASSERT_TRUE(temperature->GetValue(&tenths));
-    EXPECT_EQ(tenths, 387u);
-
-    // What the panel does for a firmware effect: firmware control, then Static red.
-    EXPECT_EQ(control->SetValue(0, 1), 1);
-    EXPECT_EQ(effect->SetValue(0x0000FF01, 1), 1);
-    EXPECT_EQ(board->ledColour(), (LedColour{0xFF, 0, 0}));
-    const std::string shown = show();
-    EXPECT_THAT(shown,
-                HasSubstr("LED colour    red 0xFF  green 0x00  blue 0x00  (firmware: Static"));
-    EXPECT_THAT(shown, HasSubstr("iAcpiSetItem(0x13060042, 0xFF01, 0x1)"));
-
-    // The software takes the LEDs back as the service does.
-    EXPECT_EQ(control->SetValue(1, 3), 1);
-    EXPECT_EQ(board->ledView().source, LedView::Source::Software);
+    vbtest::expectItemModelDrivesTheFirmware(*board, 387, [&] { return show(); });
 }
 
 TEST_F(ComBridge, EveryMethodCrossesToTheServerAndLandsInTheCallLog) {
