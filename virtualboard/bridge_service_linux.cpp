@@ -168,8 +168,11 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing&,
         if (stop.load())
             return 0;
         // The bus went away (its daemon ended): nothing left to serve.
+        if (error.getName() == "org.freedesktop.DBus.Error.NoReply" ||
+            error.getName() == "org.freedesktop.DBus.Error.Disconnected")
+            return 0;
         err << "vboard: bridge: " << error.getName() << ": " << error.getMessage() << '\n';
-        return error.getName() == "org.freedesktop.DBus.Error.NoReply" ? 0 : 1;
+        return 1;
     }
 }
 

@@ -1,9 +1,11 @@
 // The item library and the BIOS item model of the programs, over the real D-Bus
 // transport, against the bridge stand-in started by bus activation.
 
+#include "board/ec_led_port.h"
 #include "board_fixture.h"
 #include "bus_daemon.h"
 #include "items_through_bridge.h"
+#include "run_program.h"
 #include "virtualboard/firmware.h"
 
 #include <cstdlib>
@@ -39,6 +41,22 @@ TEST_F(ItemsOverTheBridge, EveryListedItemHasAWellFormedDescriptorAndWritesReach
         std::ifstream in(out);
         return std::string(std::istreambuf_iterator<char>(in), {});
     });
+}
+
+TEST_F(ItemsOverTheBridge, TheTemperatureEffectOfACommandLineRunShowsOnTheBoard) {
+    // Runs beside a copy of the tool, so that the effect it stores stays in this test.
+    const std::filesystem::path tool = directory.path() / "lumivanectl";
+    std::filesystem::copy_file(vbtest::binaryDirectory() / LUMIVANE_LUMIVANECTL, tool);
+    for (const char* library : {"libhwio.so", "HwIO.so"})
+        std::filesystem::copy_file(vbtest::binaryDirectory() / library, directory.path() / library);
+    ASSERT_EQ(vbtest::runProgram(tool, {"effect", "temperature", "1"}), 0);
+
+    // 38.7 degrees, in whole degrees as the effect shows them.
+    const board::LedColour expected = board::EcLedPort::temperatureColour(38);
+    EXPECT_EQ(board->ledView().source, LedView::Source::Software);
+    EXPECT_EQ(board->ledColour(), (LedColour{expected.red, expected.green, expected.blue}));
+    EXPECT_EQ(board->firmwareItem(kLightingControlItem)->value, 1u);
+    EXPECT_EQ(vbtest::runProgram(tool, {"effect", "sparkle"}), 2);
 }
 
 } // namespace

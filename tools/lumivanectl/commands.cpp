@@ -8,6 +8,7 @@
 #include "board/global_lock.h"
 #include "board/hwio.h"
 #include "board/smbios.h"
+#include "effect_commands.h"
 #include "item_commands.h"
 #include "json.h"
 #include "os/diagnostics.h"
@@ -29,6 +30,7 @@ constexpr const char* kUsage =
     "       lumivanectl [--json] board temperature-colour CELSIUS [--write]\n"
     "       lumivanectl [--json] lock test [ATTEMPTS]\n"
     "       lumivanectl audio analyse|colours|capture ... (lumivanectl audio --help)\n"
+    "       lumivanectl effect off|music|temperature [SECONDS]\n"
     "\n"
     "  board name    the baseboard's product name and whether it is the supported model\n"
     "  board smbios  the SMBIOS structures: type, handle, length and strings\n"
@@ -410,16 +412,18 @@ BoardAccess processBoardAccess() {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         BoardAccess access) {
-    for (const std::string& arg : args) {
-        if (arg.rfind("--", 0) == 0)
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0)
             continue;
-        if (arg == "audio")
+        if (args[i] == "audio")
             return runAudio(args, out, err);
+        if (args[i] == "effect")
+            return runEffectCommand({args.begin() + std::ptrdiff_t(i), args.end()}, out, err);
         break;
     }
     Options options = parse(args);
     if (options.help) {
-        out << kUsage << '\n' << kItemUsage;
+        out << kUsage << '\n' << kItemUsage << '\n' << kEffectUsage;
         return kExitOk;
     }
     MessagesTo messages(err);
