@@ -11,7 +11,6 @@ if(LUMIVANE_WINDOWS)
     list(APPEND items_test_sources ${CMAKE_CURRENT_LIST_DIR}/acpi_bridge_com_test.cpp)
 else()
     list(APPEND items_test_sources
-        ${CMAKE_CURRENT_LIST_DIR}/private_bus.h
         ${CMAKE_CURRENT_LIST_DIR}/acpi_bridge_dbus_test.cpp)
 endif()
 

@@ -2,8 +2,9 @@
 // results returned, ay and u both ways.
 
 #include "board_fixture.h"
-#include "bus_daemon.h"
+#include "child_program.h"
 #include "package_reader.h"
+#include "private_bus.h"
 #include "run_program.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/firmware.h"
@@ -132,7 +133,7 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    std::optional<vbtest::BusDaemon> bus;
+    std::optional<testing_support::PrivateBus> bus;
 };
 
 TEST_F(DbusBridge, ActivatedOnFirstCallItServesDescriptorsAndTheFirmwareShowsTheEffect) {
@@ -224,7 +225,7 @@ TEST_F(DbusBridge, FaultKnobsReachTheBus) {
 }
 
 TEST(DbusBridgeAbsent, AClientOfABusWithoutTheBridgeIsToldSo) {
-    vbtest::BusDaemon bus; // no activation file
+    testing_support::PrivateBus bus; // no activation file
     ASSERT_TRUE(bus.running());
     BridgeClient client;
     EXPECT_EQ(errorOf([&] { client.init(); }), "org.freedesktop.DBus.Error.ServiceUnknown");

@@ -3,8 +3,8 @@
 
 #include "board/ec_led_port.h"
 #include "board_fixture.h"
-#include "bus_daemon.h"
 #include "items_through_bridge.h"
+#include "private_bus.h"
 #include "run_program.h"
 #include "virtualboard/firmware.h"
 
@@ -26,7 +26,7 @@ protected:
         bus.emplace(LUMIVANE_BUS_DATA_DIR);
         ASSERT_TRUE(bus->running()) << "dbus-daemon did not start";
     }
-    std::optional<vbtest::BusDaemon> bus;
+    std::optional<testing_support::PrivateBus> bus;
 };
 
 TEST_F(ItemsOverTheBridge, EveryListedItemHasAWellFormedDescriptorAndWritesReachTheLeds) {
