@@ -49,6 +49,8 @@ protected:
         // What the test set-up of a machine does once: the board's server under the ProgID.
         ASSERT_EQ(vboard({"bridge", "--register", "--linger", "1500"}), 0);
     }
+    // The prefix is shared: other tests expect no bridge there.
+    static void TearDownTestSuite() { EXPECT_EQ(vboard({"bridge", "--unregister"}), 0); }
 
     void SetUp() override {
         ASSERT_TRUE(apartment.ok());
