@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <ole2.h>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <stdexcept>
@@ -43,18 +44,20 @@ public:
     void letGo() {
         {
             std::lock_guard lock(mutex_);
-            --holds_;
+            if (holds_ > 0) // an unmatched LockServer(FALSE) takes nothing away
+                --holds_;
             idleSince_ = std::chrono::steady_clock::now();
         }
         changed_.notify_all();
     }
 
-    // Waits until the server has been idle for `linger`, or until `stop`.
-    void waitForIdle(std::chrono::milliseconds linger, const std::atomic<bool>& stop) {
+    // Waits until the server has been idle for `linger`, or until `stop`; without a
+    // linger time, only for `stop`.
+    void waitForIdle(std::optional<std::chrono::milliseconds> linger,
+                     const std::atomic<bool>& stop) {
         std::unique_lock lock(mutex_);
         while (!stop.load()) {
-            const auto now = std::chrono::steady_clock::now();
-            if (holds_ == 0 && now - idleSince_ >= linger)
+            if (linger && holds_ == 0 && std::chrono::steady_clock::now() - idleSince_ >= *linger)
                 return;
             changed_.wait_for(lock, std::chrono::milliseconds(kStopPeriodMs));
         }
@@ -472,7 +475,7 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
                 << ")\n";
             status = 1;
         } else {
-            server.waitForIdle(serving.linger.value_or(std::chrono::milliseconds::max()), stop);
+            server.waitForIdle(serving.linger, stop);
             CoRevokeClassObject(cookie);
             server.waitForNone(stop);
         }

@@ -260,4 +260,20 @@ TEST_F(ComBridge, FaultKnobsProduceTheFaultsAClientSees) {
     EXPECT_EQ(AcpiInit(), 1);
 }
 
+TEST_F(ComBridge, StartedByHandTheServerServesUntilStopped) {
+    const std::wstring program = vboardProgram().wstring();
+    const std::wstring image = imagePath().wstring();
+    std::vector<const wchar_t*> argv = {program.c_str(), L"--image", image.c_str(), L"bridge",
+                                        nullptr};
+    const auto process =
+        reinterpret_cast<HANDLE>(_wspawnv(_P_NOWAIT, program.c_str(), argv.data()));
+    ASSERT_NE(process, INVALID_HANDLE_VALUE);
+    // Only a server that COM started ends by itself.
+    EXPECT_EQ(WaitForSingleObject(process, 3000), WAIT_TIMEOUT);
+    EXPECT_EQ(AcpiInit(), 1);
+    TerminateProcess(process, 0);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+}
+
 } // namespace
