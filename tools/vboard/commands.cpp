@@ -434,7 +434,6 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
                 last = std::size_t(number(*v, 0xFFFFFFFF, "--last"));
             rest.done();
             showCalls(*board, json, last, out);
-
         } else if (command == "set") {
             return set(*board, std::move(rest));
         } else if (command == "env") {
