@@ -433,9 +433,10 @@ std::wstring guidText(const GUID& guid) {
     return text;
 }
 
-void setValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
-    const LSTATUS status = RegSetKeyValueW(root, key.c_str(), name, REG_SZ, value.c_str(),
-                                           DWORD((value.size() + 1) * sizeof(wchar_t)));
+void setValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    const LSTATUS status =
+        RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(),
+                        DWORD((value.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS)
         throw std::runtime_error("cannot write HKEY_CLASSES_ROOT\\" + os::narrow(key) + ": error " +
                                  std::to_string(status));
@@ -457,6 +458,10 @@ void deleteTree(const std::wstring& key) {
 
 int serveBridge(const std::filesystem::path& image, const BridgeServing& serving,
                 const std::atomic<bool>& stop, std::ostream& err) {
+    // Outlives COM: objects a client still holds at the end are released by
+    // CoUninitialize, and they let go of the server as they go.
+    Server server(image);
+    BridgeFactory factory(server);
     const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(initialised)) {
         err << "vboard: bridge: COM cannot be initialised (0x" << std::hex << initialised
@@ -464,21 +469,16 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
         return 1;
     }
     int status = 0;
-    {
-        Server server(image);
-        BridgeFactory factory(server);
-        DWORD cookie = 0;
-        const HRESULT hr = CoRegisterClassObject(kBridgeClassId, &factory, CLSCTX_LOCAL_SERVER,
-                                                 REGCLS_MULTIPLEUSE, &cookie);
-        if (FAILED(hr)) {
-            err << "vboard: bridge: cannot offer the class (0x" << std::hex << hr << std::dec
-                << ")\n";
-            status = 1;
-        } else {
-            server.waitForIdle(serving.linger, stop);
-            CoRevokeClassObject(cookie);
-            server.waitForNone(stop);
-        }
+    DWORD cookie = 0;
+    const HRESULT hr = CoRegisterClassObject(kBridgeClassId, &factory, CLSCTX_LOCAL_SERVER,
+                                             REGCLS_MULTIPLEUSE, &cookie);
+    if (FAILED(hr)) {
+        err << "vboard: bridge: cannot offer the class (0x" << std::hex << hr << std::dec << ")\n";
+        status = 1;
+    } else {
+        server.waitForIdle(serving.linger, stop);
+        CoRevokeClassObject(cookie);
+        server.waitForNone(stop);
     }
     CoUninitialize();
     return status;
@@ -491,11 +491,11 @@ void registerBridgeServer(const std::filesystem::path& program, const std::strin
     std::wstring command = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty())
         command += L" " + os::widen(arguments);
-    setValue(HKEY_CLASSES_ROOT, progId, nullptr, kBridgeDescription);
-    setValue(HKEY_CLASSES_ROOT, progId + L"\\CLSID", nullptr, clsid);
-    setValue(HKEY_CLASSES_ROOT, classKey, nullptr, kBridgeDescription);
-    setValue(HKEY_CLASSES_ROOT, classKey + L"\\ProgID", nullptr, progId);
-    setValue(HKEY_CLASSES_ROOT, classKey + L"\\LocalServer32", nullptr, command);
+    setValue(progId, nullptr, kBridgeDescription);
+    setValue(progId + L"\\CLSID", nullptr, clsid);
+    setValue(classKey, nullptr, kBridgeDescription);
+    setValue(classKey + L"\\ProgID", nullptr, progId);
+    setValue(classKey + L"\\LocalServer32", nullptr, command);
 }
 
 void unregisterBridgeServer() {
