@@ -1,6 +1,8 @@
 #include "effect_commands.h"
 
+#include "board/bios_item_registry.h"
 #include "service/led_controller.h"
+#include "settings/lighting_settings.h"
 
 #include <atomic>
 #include <charconv>
@@ -49,7 +51,13 @@ int runEffectCommand(const std::vector<std::string>& words, std::ostream& out, s
     interrupted = false;
     auto previousInt = std::signal(SIGINT, onInterrupt);
     auto previousTerm = std::signal(SIGTERM, onInterrupt);
-    service::LedController& controller = service::LedController::instance();
+    // The service's controller is never destroyed; this one is, so that its effects
+    // end and their threads are joined before the tool does.
+    service::LedController controller({
+        settings::LightingSettings::instance(),
+        board::BiosItemRegistry::instance(),
+        [] { return std::make_unique<service::MusicEffect>(); },
+    });
     controller.setMode(*mode);
     out << "lumivanectl: effect " << words[1] << " running"
         << (seconds ? " for " + std::to_string(seconds) + " s" : std::string(", Ctrl-C ends it"))
@@ -57,9 +65,6 @@ int runEffectCommand(const std::vector<std::string>& words, std::ostream& out, s
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!interrupted && (seconds == 0 || std::chrono::steady_clock::now() < end))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    // The controller outlives main, as in the service: stop its effects now.
-    controller.stopMusicEffect();
-    controller.stopThermalThread();
     std::signal(SIGINT, previousInt);
     std::signal(SIGTERM, previousTerm);
     return 0;
