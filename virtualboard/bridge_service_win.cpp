@@ -129,13 +129,14 @@ std::size_t elementCount(SAFEARRAY* array) {
     return std::size_t(std::int64_t(upper) - lower + 1);
 }
 
-std::vector<std::uint8_t> bytesOf(SAFEARRAY* array) {
+// None when the array cannot be read (another party holds it locked).
+std::optional<std::vector<std::uint8_t>> bytesOf(SAFEARRAY* array) {
     std::vector<std::uint8_t> bytes(elementCount(array));
     if (bytes.empty())
         return bytes;
     void* data = nullptr;
     if (FAILED(SafeArrayAccessData(array, &data)))
-        throw std::bad_alloc();
+        return std::nullopt;
     std::memcpy(bytes.data(), data, bytes.size());
     SafeArrayUnaccessData(array);
     return bytes;
@@ -312,7 +313,10 @@ private:
     HRESULT exchange(const Arguments& arguments, UINT first, F&& run) {
         VARIANT* local = arguments.array(first);
         ULONG* length = arguments.out(first + 1);
-        BridgeBuffer answer = run(BridgeBuffer{bytesOf(local->parray), *length});
+        std::optional<std::vector<std::uint8_t>> sent = bytesOf(local->parray);
+        if (!sent)
+            return E_UNEXPECTED;
+        BridgeBuffer answer = run(BridgeBuffer{std::move(*sent), *length});
         const HRESULT hr = giveBack(local, answer.bytes);
         if (SUCCEEDED(hr))
             *length = answer.length;

@@ -1,10 +1,9 @@
 // The bridge stand-in on a private bus, called as the item library calls it: u in,
 // results returned, ay and u both ways.
 
-#include "board_fixture.h"
+#include "bridge_bus_fixture.h"
 #include "child_program.h"
 #include "package_reader.h"
-#include "private_bus.h"
 #include "run_program.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/firmware.h"
@@ -94,17 +93,9 @@ std::string errorOf(const std::function<void()>& call) {
     return "";
 }
 
-class DbusBridge : public vbtest::BoardTest {
+class DbusBridge : public vbtest::BridgeBusTest {
 protected:
-    void SetUp() override {
-        BoardOptions options;
-        options.hostTemperature = false;
-        options.temperature = 456;
-        createBoard(options);
-        // After the board: what the bus activates inherits VBOARD_IMAGE from it.
-        bus.emplace(LUMIVANE_BUS_DATA_DIR);
-        ASSERT_TRUE(bus->running()) << "dbus-daemon did not start";
-    }
+    void SetUp() override { createBoardAndBus(456); }
 
     // Waits until the bridge has (or has not) the name.
     bool nameOwned(bool wanted) {
@@ -132,8 +123,6 @@ protected:
         std::ifstream in(out);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-
-    std::optional<testing_support::PrivateBus> bus;
 };
 
 TEST_F(DbusBridge, ActivatedOnFirstCallItServesDescriptorsAndTheFirmwareShowsTheEffect) {

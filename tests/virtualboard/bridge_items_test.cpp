@@ -2,9 +2,8 @@
 // transport, against the bridge stand-in started by bus activation.
 
 #include "board/ec_led_port.h"
-#include "board_fixture.h"
+#include "bridge_bus_fixture.h"
 #include "items_through_bridge.h"
-#include "private_bus.h"
 #include "run_program.h"
 #include "virtualboard/firmware.h"
 
@@ -16,17 +15,9 @@ namespace {
 
 using namespace virtualboard;
 
-class ItemsOverTheBridge : public vbtest::BoardTest {
+class ItemsOverTheBridge : public vbtest::BridgeBusTest {
 protected:
-    void SetUp() override {
-        BoardOptions options;
-        options.hostTemperature = false;
-        options.temperature = 387;
-        createBoard(options);
-        bus.emplace(LUMIVANE_BUS_DATA_DIR);
-        ASSERT_TRUE(bus->running()) << "dbus-daemon did not start";
-    }
-    std::optional<testing_support::PrivateBus> bus;
+    void SetUp() override { createBoardAndBus(387); }
 };
 
 TEST_F(ItemsOverTheBridge, EveryListedItemHasAWellFormedDescriptorAndWritesReachTheLeds) {
