@@ -13,6 +13,9 @@ if(LUMIVANE_NATIVE)
 
     find_package(kissfft CONFIG REQUIRED COMPONENTS SHARED float)
     add_library(lumivane::kissfft ALIAS kissfft::kissfft)
+
+    find_package(nlohmann_json 3 CONFIG REQUIRED)
+    add_library(lumivane::json ALIAS nlohmann_json::nlohmann_json)
 else()
     find_path(LUMIVANE_TINYXML_INCLUDE tinyxml.h REQUIRED)
     find_library(LUMIVANE_TINYXML_LIBRARY NAMES tinyxml REQUIRED)
@@ -31,4 +34,11 @@ else()
         INTERFACE_INCLUDE_DIRECTORIES "${LUMIVANE_KISSFFT_INCLUDE};${LUMIVANE_KISSFFT_INCLUDE}/kissfft"
         INTERFACE_COMPILE_DEFINITIONS kiss_fft_scalar=float)
     add_library(lumivane::kissfft ALIAS lumivane_kissfft)
+
+    # Header-only: bootstrap copies Debian's headers into the cache.
+    find_path(LUMIVANE_JSON_INCLUDE nlohmann/json.hpp REQUIRED)
+    add_library(lumivane_json INTERFACE IMPORTED)
+    set_target_properties(lumivane_json PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${LUMIVANE_JSON_INCLUDE})
+    add_library(lumivane::json ALIAS lumivane_json)
 endif()
