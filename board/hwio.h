@@ -2,10 +2,11 @@
 
 // The vendor's port-I/O and physical-memory library. It lies outside the system: we
 // load it at run time and look its functions up by name, relying only on the calls
-// below. Two bindings exist side by side: the LED registers keep their own three
+// of hwio_abi.h. Two bindings exist side by side: the LED registers keep their own three
 // functions of the library loaded by bare name (ec_registers.h); everything else
 // goes through the full binding of the system directory's copy kept here.
 
+#include "board/hwio_abi.h"
 #include "os/library.h"
 
 #include <atomic>
@@ -15,46 +16,9 @@
 #include <mutex>
 #include <string>
 
-// On 32-bit Windows the library exports use the system libraries' calling
-// convention (__stdcall) under their plain names; elsewhere there is only one.
-#if defined(_WIN32) && !defined(_WIN64)
-#define LUMIVANE_HWIO_CALL __stdcall
-#else
-#define LUMIVANE_HWIO_CALL
-#endif
-
 namespace board {
 
 namespace hwio {
-
-// Port numbers travel as 32-bit values and byte values are zero-extended, so the
-// calls hold whether the library declares narrower parameters or not.
-using OpenFn = std::uint32_t(LUMIVANE_HWIO_CALL*)(std::uint32_t zero);
-using InPortBFn = std::uint32_t(LUMIVANE_HWIO_CALL*)(std::uint32_t port);
-using OutPortBFn = void(LUMIVANE_HWIO_CALL*)(std::uint32_t port, std::uint32_t value);
-using InPortDFn = std::uint32_t(LUMIVANE_HWIO_CALL*)(std::uint32_t port);
-using OutPortDFn = void(LUMIVANE_HWIO_CALL*)(std::uint32_t port, std::uint32_t value);
-using MapMemFn = void*(LUMIVANE_HWIO_CALL*)(std::uint32_t address, std::uint32_t length);
-using UnmapMemFn = void(LUMIVANE_HWIO_CALL*)(void* view, std::uint32_t zero);
-using MapPhysToLinFn = void*(LUMIVANE_HWIO_CALL*)(std::uint32_t address, std::uint32_t length,
-                                                  void** handle, std::uint64_t* token);
-using UnmapPhysicalMemoryFn = void(LUMIVANE_HWIO_CALL*)(void* handle, void* view,
-                                                        std::uint64_t token);
-// The MSR entries are looked up but never called; we know nothing of their
-// arguments, so they stay an opaque address that must not be called as is.
-using UncalledFn = void (*)();
-
-inline constexpr const char* kOpen = "HWIO_Open";
-inline constexpr const char* kReadMsr = "HWIO_ReadMSR";
-inline constexpr const char* kWriteMsr = "HWIO_WriteMSR";
-inline constexpr const char* kInPortB = "HWIO_InPortB";
-inline constexpr const char* kOutPortB = "HWIO_OutPortB";
-inline constexpr const char* kInPortD = "HWIO_InPortD";
-inline constexpr const char* kOutPortD = "HWIO_OutPortD";
-inline constexpr const char* kMapPhysToLin = "MapPhysToLin";
-inline constexpr const char* kUnmapPhysicalMemory = "UnmapPhysicalMemory";
-inline constexpr const char* kMapMem = "HWIO_MapMem";
-inline constexpr const char* kUnmapMem = "HWIO_UnmapMem";
 
 // File names of the two bindings on this platform.
 std::string ledLibraryName();    // loaded through the system's library search

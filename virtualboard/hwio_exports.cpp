@@ -6,8 +6,8 @@
 // board every port reads 0xFF, every mapping yields none and HWIO_Open returns 0,
 // which is what a machine without the driver looks like to the system.
 
+#include "board/hwio_abi.h"
 #include "virtualboard/board.h"
-#include "virtualboard/hwio.h"
 #include "virtualboard/platform.h"
 
 #include <atomic>
@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #if defined(_WIN32)
@@ -103,7 +104,7 @@ void* map(std::uint32_t address, std::uint32_t length) {
 } // namespace
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_Open
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_Open(std::uint32_t) {
+HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_Open(std::uint32_t) {
     virtualboard::pinThisModule(); // the firmware agent's thread runs code of this module
     Board* board = boards().current();
     if (!board)
@@ -117,20 +118,19 @@ HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_Open(std::uint32_t) {
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortB
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_InPortB(std::uint32_t port) {
+HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_InPortB(std::uint32_t port) {
     return inByte(boards().current(), port & 0xFFFF);
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortB
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
+HWIO_EXPORT void LUMIVANE_HWIO_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
     outByte(boards().current(), port & 0xFFFF, value & 0xFF);
-    return 1;
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortD
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_InPortD(std::uint32_t port) {
+HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_InPortD(std::uint32_t port) {
     Board* board = boards().current();
     std::uint32_t value = 0;
     for (std::uint32_t i = 0; i < 4; ++i)
@@ -140,16 +140,16 @@ HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_InPortD(std::uint32_t port) {
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortD
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_OutPortD(std::uint32_t port, std::uint32_t value) {
+HWIO_EXPORT void LUMIVANE_HWIO_CALL HWIO_OutPortD(std::uint32_t port, std::uint32_t value) {
     Board* board = boards().current();
     for (std::uint32_t i = 0; i < 4; ++i)
         outByte(board, (port + i) & 0xFFFF, (value >> (8 * i)) & 0xFF);
-    return 1;
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_ReadMSR
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_ReadMSR(std::uint32_t index, std::uint64_t* value) {
+HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_ReadMSR(std::uint32_t index,
+                                                          std::uint64_t* value) {
     Board* board = boards().current();
     std::uint64_t read = 0;
     if (!board || !value || !board->readMsr(index, read))
@@ -160,31 +160,32 @@ HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_ReadMSR(std::uint32_t index, std::uint6
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_WriteMSR
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_WriteMSR(std::uint32_t index, std::uint64_t value) {
+HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_WriteMSR(std::uint32_t index,
+                                                           std::uint64_t value) {
     Board* board = boards().current();
     return board && board->writeMsr(index, value) ? 1 : 0;
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_MapMem
-HWIO_EXPORT void* HWIO_CALL HWIO_MapMem(std::uint32_t physicalAddress, std::uint32_t length) {
+HWIO_EXPORT void* LUMIVANE_HWIO_CALL HWIO_MapMem(std::uint32_t physicalAddress,
+                                                 std::uint32_t length) {
     return map(physicalAddress, length);
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_HWIO_UnmapMem
-HWIO_EXPORT std::uint32_t HWIO_CALL HWIO_UnmapMem(void* view, std::uint32_t) {
+HWIO_EXPORT void LUMIVANE_HWIO_CALL HWIO_UnmapMem(void* view, std::uint32_t) {
     Board* board = boards().current();
-    if (!board || !view)
-        return 0;
-    board->countUnmap(); // views are windows into the image: nothing to release
-    return 1;
+    if (board && view)
+        board->countUnmap(); // views are windows into the image: nothing to release
 }
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_MapPhysToLin
-HWIO_EXPORT void* HWIO_CALL MapPhysToLin(std::uint32_t physicalAddress, std::uint32_t length,
-                                         void** handle, std::uint64_t* token) {
+HWIO_EXPORT void* LUMIVANE_HWIO_CALL MapPhysToLin(std::uint32_t physicalAddress,
+                                                  std::uint32_t length, void** handle,
+                                                  std::uint64_t* token) {
     void* view = map(physicalAddress, length);
     if (handle)
         *handle = view;
@@ -195,11 +196,46 @@ HWIO_EXPORT void* HWIO_CALL MapPhysToLin(std::uint32_t physicalAddress, std::uin
 #endif
 
 #ifndef LUMIVANE_HWIO_WITHOUT_UnmapPhysicalMemory
-HWIO_EXPORT std::uint32_t HWIO_CALL UnmapPhysicalMemory(void*, void* view, std::uint64_t) {
+HWIO_EXPORT void LUMIVANE_HWIO_CALL UnmapPhysicalMemory(void*, void* view, std::uint64_t) {
     Board* board = boards().current();
-    if (!board || !view)
-        return 0;
-    board->countUnmap();
-    return 1;
+    if (board && view)
+        board->countUnmap();
 }
+#endif
+
+// Every export has exactly the type the system calls it through.
+#define LUMIVANE_HWIO_CHECK(name, type)                                                            \
+    static_assert(std::is_same_v<decltype(&name), board::hwio::type>, #name)
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_Open
+LUMIVANE_HWIO_CHECK(HWIO_Open, OpenFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortB
+LUMIVANE_HWIO_CHECK(HWIO_InPortB, InPortBFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortB
+LUMIVANE_HWIO_CHECK(HWIO_OutPortB, OutPortBFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_InPortD
+LUMIVANE_HWIO_CHECK(HWIO_InPortD, InPortDFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_OutPortD
+LUMIVANE_HWIO_CHECK(HWIO_OutPortD, OutPortDFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_ReadMSR
+LUMIVANE_HWIO_CHECK(HWIO_ReadMSR, ReadMsrFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_WriteMSR
+LUMIVANE_HWIO_CHECK(HWIO_WriteMSR, WriteMsrFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_MapMem
+LUMIVANE_HWIO_CHECK(HWIO_MapMem, MapMemFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_HWIO_UnmapMem
+LUMIVANE_HWIO_CHECK(HWIO_UnmapMem, UnmapMemFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_MapPhysToLin
+LUMIVANE_HWIO_CHECK(MapPhysToLin, MapPhysToLinFn);
+#endif
+#ifndef LUMIVANE_HWIO_WITHOUT_UnmapPhysicalMemory
+LUMIVANE_HWIO_CHECK(UnmapPhysicalMemory, UnmapPhysicalMemoryFn);
 #endif

@@ -1,17 +1,12 @@
 #include "fake_hwio.h"
 
+#include "board/hwio_abi.h"
+
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-// The library's calling convention, as the programs call it.
-#if defined(_WIN32) && !defined(_WIN64)
-#define FAKE_CALL __stdcall
-#else
-#define FAKE_CALL
-#endif
 
 #ifdef _WIN32
 #define FAKE_EXPORT extern "C" __declspec(dllexport)
@@ -79,7 +74,7 @@ FAKE_EXPORT void fake_hwio_poke(std::uint32_t address, const std::uint8_t* bytes
 }
 
 #ifndef FAKE_HWIO_WITHOUT_OPEN
-FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_Open(std::uint32_t) {
+FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_Open(std::uint32_t) {
     std::lock_guard lock(mutex);
     ++state.openCalls;
     return state.openResult;
@@ -87,7 +82,7 @@ FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_Open(std::uint32_t) {
 #endif
 
 #ifndef FAKE_HWIO_WITHOUT_PORTS
-FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortB(std::uint32_t port) {
+FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_InPortB(std::uint32_t port) {
     std::lock_guard lock(mutex);
     std::uint8_t value = 0xFF;
     if (port == 0x6C) {
@@ -102,7 +97,7 @@ FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortB(std::uint32_t port) {
     return 0xABCD0000u | value;
 }
 
-FAKE_EXPORT void FAKE_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
+FAKE_EXPORT void LUMIVANE_HWIO_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value) {
     {
         std::lock_guard lock(mutex);
         record(true, port, value);
@@ -112,14 +107,18 @@ FAKE_EXPORT void FAKE_CALL HWIO_OutPortB(std::uint32_t port, std::uint32_t value
 }
 #endif
 
-FAKE_EXPORT std::uint32_t FAKE_CALL HWIO_InPortD(std::uint32_t) {
+FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_InPortD(std::uint32_t) {
     return 0xFFFFFFFFu;
 }
-FAKE_EXPORT void FAKE_CALL HWIO_OutPortD(std::uint32_t, std::uint32_t) {}
-FAKE_EXPORT void FAKE_CALL HWIO_ReadMSR() {}
-FAKE_EXPORT void FAKE_CALL HWIO_WriteMSR() {}
+FAKE_EXPORT void LUMIVANE_HWIO_CALL HWIO_OutPortD(std::uint32_t, std::uint32_t) {}
+FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_ReadMSR(std::uint32_t, std::uint64_t*) {
+    return 0;
+}
+FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_WriteMSR(std::uint32_t, std::uint64_t) {
+    return 0;
+}
 
-FAKE_EXPORT void* FAKE_CALL HWIO_MapMem(std::uint32_t address, std::uint32_t length) {
+FAKE_EXPORT void* LUMIVANE_HWIO_CALL HWIO_MapMem(std::uint32_t address, std::uint32_t length) {
     std::lock_guard lock(mutex);
     Region* region = regionHolding(address, length);
     if (state.mappingCount < std::size(state.mappings))
@@ -132,7 +131,7 @@ FAKE_EXPORT void* FAKE_CALL HWIO_MapMem(std::uint32_t address, std::uint32_t len
     return view;
 }
 
-FAKE_EXPORT void FAKE_CALL HWIO_UnmapMem(void* view, std::uint32_t zero) {
+FAKE_EXPORT void LUMIVANE_HWIO_CALL HWIO_UnmapMem(void* view, std::uint32_t zero) {
     std::lock_guard lock(mutex);
     ++state.unmapCount;
     for (auto it = views.begin(); it != views.end(); ++it) {
@@ -147,8 +146,8 @@ FAKE_EXPORT void FAKE_CALL HWIO_UnmapMem(void* view, std::uint32_t zero) {
     ++state.badUnmaps;
 }
 
-FAKE_EXPORT void* FAKE_CALL MapPhysToLin(std::uint32_t address, std::uint32_t length, void** handle,
-                                         std::uint64_t* token) {
+FAKE_EXPORT void* LUMIVANE_HWIO_CALL MapPhysToLin(std::uint32_t address, std::uint32_t length,
+                                                  void** handle, std::uint64_t* token) {
     std::lock_guard lock(mutex);
     Region* region = regionHolding(address, length);
     if (!region)
@@ -158,4 +157,4 @@ FAKE_EXPORT void* FAKE_CALL MapPhysToLin(std::uint32_t address, std::uint32_t le
     return region->bytes.data() + (address - region->base);
 }
 
-FAKE_EXPORT void FAKE_CALL UnmapPhysicalMemory(void*, void*, std::uint64_t) {}
+FAKE_EXPORT void LUMIVANE_HWIO_CALL UnmapPhysicalMemory(void*, void*, std::uint64_t) {}

@@ -4,8 +4,8 @@
 // looked up by name, and the EC write transaction driven the way the service drives
 // it (three port writes, six one-step waits on the status port).
 
+#include "board/hwio_abi.h"
 #include "os/library.h"
-#include "virtualboard/hwio.h"
 #include "virtualboard/hwio_install.h"
 
 #include <chrono>
@@ -17,17 +17,17 @@ namespace vbtest {
 
 struct HwioBinding {
     os::Library library;
-    hwio::OpenFunction open = nullptr;
-    hwio::InPortBFunction inPortB = nullptr;
-    hwio::OutPortBFunction outPortB = nullptr;
-    hwio::InPortDFunction inPortD = nullptr;
-    hwio::OutPortDFunction outPortD = nullptr;
-    hwio::ReadMsrFunction readMsr = nullptr;
-    hwio::WriteMsrFunction writeMsr = nullptr;
-    hwio::MapMemFunction mapMem = nullptr;
-    hwio::UnmapMemFunction unmapMem = nullptr;
-    hwio::MapPhysToLinFunction mapPhysToLin = nullptr;
-    hwio::UnmapPhysicalMemoryFunction unmapPhysicalMemory = nullptr;
+    board::hwio::OpenFn open = nullptr;
+    board::hwio::InPortBFn inPortB = nullptr;
+    board::hwio::OutPortBFn outPortB = nullptr;
+    board::hwio::InPortDFn inPortD = nullptr;
+    board::hwio::OutPortDFn outPortD = nullptr;
+    board::hwio::ReadMsrFn readMsr = nullptr;
+    board::hwio::WriteMsrFn writeMsr = nullptr;
+    board::hwio::MapMemFn mapMem = nullptr;
+    board::hwio::UnmapMemFn unmapMem = nullptr;
+    board::hwio::MapPhysToLinFn mapPhysToLin = nullptr;
+    board::hwio::UnmapPhysicalMemoryFn unmapPhysicalMemory = nullptr;
 
     // Sleeps the wait steps asked for; tests count them instead of sleeping.
     bool reallySleep = false;
@@ -35,18 +35,18 @@ struct HwioBinding {
 
     explicit HwioBinding(const std::string& fileOrPath = virtualboard::hwioBareName())
         : library(os::Library::open(fileOrPath)) {
-        open = library.function<hwio::OpenFunction>("HWIO_Open");
-        inPortB = library.function<hwio::InPortBFunction>("HWIO_InPortB");
-        outPortB = library.function<hwio::OutPortBFunction>("HWIO_OutPortB");
-        inPortD = library.function<hwio::InPortDFunction>("HWIO_InPortD");
-        outPortD = library.function<hwio::OutPortDFunction>("HWIO_OutPortD");
-        readMsr = library.function<hwio::ReadMsrFunction>("HWIO_ReadMSR");
-        writeMsr = library.function<hwio::WriteMsrFunction>("HWIO_WriteMSR");
-        mapMem = library.function<hwio::MapMemFunction>("HWIO_MapMem");
-        unmapMem = library.function<hwio::UnmapMemFunction>("HWIO_UnmapMem");
-        mapPhysToLin = library.function<hwio::MapPhysToLinFunction>("MapPhysToLin");
+        open = library.function<board::hwio::OpenFn>("HWIO_Open");
+        inPortB = library.function<board::hwio::InPortBFn>("HWIO_InPortB");
+        outPortB = library.function<board::hwio::OutPortBFn>("HWIO_OutPortB");
+        inPortD = library.function<board::hwio::InPortDFn>("HWIO_InPortD");
+        outPortD = library.function<board::hwio::OutPortDFn>("HWIO_OutPortD");
+        readMsr = library.function<board::hwio::ReadMsrFn>("HWIO_ReadMSR");
+        writeMsr = library.function<board::hwio::WriteMsrFn>("HWIO_WriteMSR");
+        mapMem = library.function<board::hwio::MapMemFn>("HWIO_MapMem");
+        unmapMem = library.function<board::hwio::UnmapMemFn>("HWIO_UnmapMem");
+        mapPhysToLin = library.function<board::hwio::MapPhysToLinFn>("MapPhysToLin");
         unmapPhysicalMemory =
-            library.function<hwio::UnmapPhysicalMemoryFunction>("UnmapPhysicalMemory");
+            library.function<board::hwio::UnmapPhysicalMemoryFn>("UnmapPhysicalMemory");
     }
 
     // One wait step: never loops, sleeps at most once.
