@@ -1,15 +1,22 @@
 #include "board/ec_led_port.h"
 
+#include "board/bios_item_registry.h"
 #include "board/color.h"
 #include "board/ec_registers.h"
 #include "board/global_lock.h"
 #include "board/smbios.h"
+#include "os/com_apartment.h"
 
 namespace board {
 
+namespace {
+constexpr std::uint32_t kSoftwareControl = 1;
+constexpr std::uint32_t kSoftwareControlWord = 3;
+} // namespace
+
 EcLedPort::EcLedPort() {
     // The thread goes on to use firmware items, which need COM.
-    enterSingleThreadedApartment();
+    os::ComApartment::enterForThread();
     boardMatches_ = isSupportedBoard(ReadBoardProductName());
 }
 
@@ -35,6 +42,21 @@ void EcLedPort::showTemperature(std::int32_t celsius) const {
     ecWriteBanked(kLedBank, kLedRedRegister, colour.red);
     ecWriteBanked(kLedBank, kLedGreenRegister, colour.green);
     ecWriteBanked(kLedBank, kLedBlueRegister, colour.blue);
+}
+
+BiosItemRegistry& EcLedPort::items() const {
+    return items_ ? *items_ : BiosItemRegistry::instance();
+}
+
+bool EcLedPort::isLightingOn() const {
+    BiosItem* item = items().Find(kLightingEnableItem);
+    std::uint32_t value = 0;
+    return item && item->GetValue(&value) && value == 1;
+}
+
+bool EcLedPort::enableSoftwareControl() const {
+    BiosItem* item = items().Find(kLightingControlItem);
+    return item && item->SetValue(kSoftwareControl, kSoftwareControlWord) == 1;
 }
 
 } // namespace board

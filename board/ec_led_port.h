@@ -51,8 +51,4 @@ private:
     bool boardMatches_ = false;
 };
 
-// Joins the calling thread to a single-threaded COM apartment and never leaves it;
-// nothing to do where there is no COM.
-void enterSingleThreadedApartment();
-
 } // namespace board

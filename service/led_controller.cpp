@@ -1,6 +1,7 @@
 #include "service/led_controller.h"
 
 #include "board/bios_item_registry.h"
+#include "os/com_apartment.h"
 #include "os/diagnostics.h"
 #include "settings/lighting_settings.h"
 
@@ -37,7 +38,7 @@ LedController& LedController::instance() {
 LedController::LedController(Collaborators collaborators)
     : settings_(collaborators.settings), items_(collaborators.items),
       thermalPeriod_(collaborators.thermalPeriod) {
-    board::enterSingleThreadedApartment();
+    os::ComApartment::enterForThread();
     mode_ = settings_.getMode();
     ecPort_ = std::make_unique<board::EcLedPort>(items_);
     // The panel hands the LEDs to the software before it asks for an effect; after a
@@ -170,7 +171,7 @@ std::uint32_t thermalThreadMain(LedController& controller) {
     while (live > peak && !controller.peakThermalThreads_.compare_exchange_weak(peak, live)) {
     }
     // The temperature comes through an automation object.
-    board::enterSingleThreadedApartment();
+    os::ComApartment::enterForThread();
     for (;;) {
         // A cycle without a reading writes nothing: the LEDs keep the last colour
         // rather than show a guess.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include "os/com_scope_win.h"
+#include "os/com_apartment.h"
 #endif
 
 // The exported functions run over the platform's own transport. Where no bridge is

@@ -4,7 +4,7 @@
 #include "eventually.h"
 #include "os/diagnostics.h"
 #ifdef _WIN32
-#include "os/com_scope_win.h"
+#include "os/com_apartment.h"
 #endif
 #include "service/loopback_capture.h"
 #include "test_environment.h"

@@ -8,7 +8,7 @@
 #include "board/acpi_exports.h"
 #include "board/acpi_items.h"
 #include "items_through_bridge.h"
-#include "os/com_scope_win.h"
+#include "os/com_apartment.h"
 #include "os/executable.h"
 #include "package_reader.h"
 #include "run_program.h"

@@ -16,7 +16,7 @@
 #include <thread>
 
 #ifdef _WIN32
-#include "os/com_scope_win.h"
+#include "os/com_apartment.h"
 #endif
 
 namespace lumivanectl {

@@ -5,6 +5,7 @@
 #include "board/ec_led_port.h"
 #include "commands.h"
 #include "json.h"
+#include "os/com_apartment.h"
 
 #include <charconv>
 #include <cstdio>
@@ -190,7 +191,7 @@ int set(const std::vector<std::string>& words, bool json, std::ostream& out,
 int runItemCommand(const std::vector<std::string>& words, bool json, std::ostream& out,
                    std::ostream& err, board::BiosItemRegistry& registry) {
     // The bridge is an automation object: this thread must be in an apartment first.
-    board::enterSingleThreadedApartment();
+    os::ComApartment::enterForThread();
     try {
         if (words.size() < 2)
             throw CommandFailure{kExitUsage, "item needs a command: list, get or set"};

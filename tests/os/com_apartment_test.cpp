@@ -1,6 +1,7 @@
-#include "os/com_scope_win.h"
+#include "os/com_apartment.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <thread>
 
 TEST(ComApartment, NestsAndRefusesAConflictingModel) {

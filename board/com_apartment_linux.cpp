@@ -1,7 +1,0 @@
-#include "board/ec_led_port.h"
-
-namespace board {
-
-void enterSingleThreadedApartment() {}
-
-} // namespace board
