@@ -20,6 +20,11 @@
 
 namespace board {
 
+// The bridge's name: its ProgID on Windows; its bus name and interface on D-Bus
+// (data/dbus/tavlexCom.axdata.xml), where it serves this object.
+inline constexpr std::string_view kAcpiBridgeName = "tavlexCom.axdata";
+inline constexpr std::string_view kAcpiBridgeObjectPath = "/axdata";
+
 // Invocation status in HRESULT terms: negative is failure.
 using BridgeStatus = std::int32_t;
 inline constexpr BridgeStatus kBridgeOk = 0;

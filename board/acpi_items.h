@@ -19,10 +19,6 @@
 
 namespace board {
 
-// ProgID on Windows; bus name, object path and interface on D-Bus.
-inline constexpr std::string_view kAcpiBridgeName = "tavlexCom.axdata";
-inline constexpr std::string_view kAcpiBridgeObjectPath = "/axdata";
-
 // The first byte of the group buffer is set to this before every iAcpiGGrp.
 inline constexpr std::uint8_t kGroupRequestMarker = 0xE1;
 

@@ -105,3 +105,27 @@ if(LUMIVANE_WINDOWS)
         set(LUMIVANE_PE_MACHINE x86-64)
     endif()
 endif()
+
+# lumivane_dbus_interface(TARGET NAME XML)
+# The adaptor and the proxy that sdbus-c++-xml2cpp generates from the introspection
+# XML, as an interface library: "dbus/NAME_adaptor.h" for the server side,
+# "dbus/NAME_proxy.h" for clients. Linux only.
+function(lumivane_dbus_interface target name xml)
+    find_package(sdbus-c++ REQUIRED)
+    find_package(sdbus-c++-tools REQUIRED)
+    set(dir ${CMAKE_BINARY_DIR}/generated/dbus)
+    set(adaptor ${dir}/${name}_adaptor.h)
+    set(proxy ${dir}/${name}_proxy.h)
+    add_custom_command(OUTPUT ${adaptor} ${proxy}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND SDBusCpp::sdbus-c++-xml2cpp ${xml} --adaptor=${adaptor} --proxy=${proxy}
+        DEPENDS ${xml}
+        COMMENT "Generating the D-Bus adaptor and proxy of ${name}"
+        VERBATIM)
+    add_custom_target(${target}_headers DEPENDS ${adaptor} ${proxy})
+    add_library(${target} INTERFACE)
+    add_dependencies(${target} ${target}_headers)
+    # SYSTEM: the generated code is not ours to keep free of warnings.
+    target_include_directories(${target} SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/generated)
+    target_link_libraries(${target} INTERFACE SDBusCpp::sdbus-c++)
+endfunction()

@@ -2,7 +2,7 @@
 
 // The ACPI bridge stand-in: the eight iAcpi* methods over the board's firmware items,
 // with the test knobs (BridgeFaults) applied and every call written to the board's
-// call log. The D-Bus service (bridge_dbus_linux.cpp) and the automation server on
+// call log. The D-Bus service (bridge_service_linux.cpp) and the automation server on
 // Windows are thin wrappers that only translate arguments and errors.
 
 #include "virtualboard/board.h"

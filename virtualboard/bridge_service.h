@@ -1,8 +1,9 @@
 #pragma once
 
-// Runs the ACPI bridge stand-in as the platform's bridge: on Linux a D-Bus service
-// with bus name, object "/axdata" and interface all "tavlexCom.axdata"; on Windows an
-// out-of-process automation server registered under the ProgID "tavlexCom.axdata".
+// Runs the ACPI bridge stand-in as the platform's bridge, under the name the programs
+// look for (board/acpi_bridge.h): on Linux a D-Bus service with the interface of
+// data/dbus/tavlexCom.axdata.xml; on Windows an out-of-process automation server
+// registered under the ProgID.
 
 #include <atomic>
 #include <chrono>
@@ -13,10 +14,6 @@
 
 namespace virtualboard {
 
-inline constexpr const char* kBridgeBusName = "tavlexCom.axdata";
-inline constexpr const char* kBridgeObjectPath = "/axdata";
-inline constexpr const char* kBridgeProgId = "tavlexCom.axdata";
-
 struct BridgeServing {
     // Windows, when COM started the server: it ends once no client has held an object
     // for this long. Unset, it serves until stopped. Clients create an object for every
@@ -26,11 +23,9 @@ struct BridgeServing {
 
 inline constexpr std::chrono::milliseconds kDefaultBridgeLinger{2000};
 
-// Serves until `stop` is set or the bus goes away. The bus is LUMIVANE_BUS (system,
-// the default, or session); a bridge started by bus activation and given no
-// LUMIVANE_BUS serves the bus that started it. While the board's offline knob is on
-// the bridge gives its name up (Linux) or refuses to create objects (Windows), as a
-// bridge that is not running would. Returns the exit status: 0 after `stop` or the
+// Serves until `stop` is set or the bus goes away, on the bus os::chosenBus() names. While the
+// board's offline knob is on the bridge gives its name up (Linux) or refuses to create objects
+// (Windows), as a bridge that is not running would. Returns the exit status: 0 after `stop` or the
 // end of lingering, 1 when the bus or COM could not be used.
 int serveBridge(const std::filesystem::path& image, const BridgeServing& serving,
                 const std::atomic<bool>& stop, std::ostream& err);

@@ -1,11 +1,15 @@
+// The stand-in on D-Bus, through the adaptor generated from the bridge's interface
+// definition: each method only translates arguments and errors.
+
+#include "board/acpi_bridge.h"
+#include "dbus/acpi_bridge_adaptor.h"
+#include "os/bus_linux.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/bridge_service.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <ostream>
 #include <poll.h>
-#include <sdbus-c++/sdbus-c++.h>
 #include <stdexcept>
 
 namespace virtualboard {
@@ -43,96 +47,66 @@ auto served(F&& f) -> decltype(f()) {
     }
 }
 
-BridgeBuffer buffer(Bytes bytes, std::uint32_t length) {
-    return BridgeBuffer{std::move(bytes), length};
+BridgeBuffer buffer(const Bytes& bytes, std::uint32_t length) {
+    return BridgeBuffer{bytes, length};
 }
 
 BufferReply reply(BridgeBuffer out) {
     return {std::move(out.bytes), out.length};
 }
 
-std::unique_ptr<sdbus::IConnection> connect(std::ostream& err) {
-    const char* setting = std::getenv("LUMIVANE_BUS");
-    std::string bus = setting ? setting : "";
-    if (bus.empty()) {
-        const char* starter = std::getenv("DBUS_STARTER_BUS_TYPE");
-        bus = starter && std::string(starter) == "session" ? "session" : "system";
+class BridgeObject final : public sdbus::AdaptorInterfaces<tavlexCom::axdata_adaptor> {
+public:
+    BridgeObject(sdbus::IConnection& connection, AcpiBridgeStandIn& bridge)
+        : AdaptorInterfaces(connection, std::string(board::kAcpiBridgeObjectPath)),
+          bridge_(bridge) {
+        registerAdaptor();
     }
-    if (bus == "system")
-        return sdbus::createSystemBusConnection();
-    if (bus == "session")
-        return sdbus::createSessionBusConnection();
-    err << "vboard: LUMIVANE_BUS is system or session, not '" << bus << "'\n";
-    return nullptr;
-}
+    ~BridgeObject() { unregisterAdaptor(); }
+
+private:
+    void iAcpiInit() override {
+        served([&] { bridge_.init(); });
+    }
+    std::uint32_t iAcpiGetItem(const std::uint32_t& id) override {
+        return served([&] { return bridge_.getItem(id); });
+    }
+    std::uint32_t iAcpiGetItemEx(const std::uint32_t& a, const std::uint32_t& b) override {
+        return served([&] { return bridge_.getItemEx(a, b); });
+    }
+    void iAcpiSetItem(const std::uint32_t& id, const std::uint32_t& value,
+                      const std::uint32_t& control) override {
+        served([&] { bridge_.setItem(id, value, control); });
+    }
+    BufferReply iAcpiSetItemBuffer(const std::uint32_t& selector, const Bytes& bytes,
+                                   const std::uint32_t& length) override {
+        return served(
+            [&] { return reply(bridge_.setItemBuffer(selector, buffer(bytes, length))); });
+    }
+    BufferReply iAcpiMbif(const Bytes& bytes, const std::uint32_t& length) override {
+        return served([&] { return reply(bridge_.mbif(buffer(bytes, length))); });
+    }
+    BufferReply iAcpiGGrp(const std::uint32_t& group, const Bytes& bytes,
+                          const std::uint32_t& length) override {
+        return served([&] { return reply(bridge_.gGrp(group, buffer(bytes, length))); });
+    }
+    BufferReply iAcpiCallMethod(const std::uint32_t& code, const Bytes& bytes,
+                                const std::uint32_t& length) override {
+        return served([&] { return reply(bridge_.callMethod(code, buffer(bytes, length))); });
+    }
+
+    AcpiBridgeStandIn& bridge_;
+};
 
 } // namespace
 
 int serveBridge(const std::filesystem::path& image, const BridgeServing&,
                 const std::atomic<bool>& stop, std::ostream& err) {
     AcpiBridgeStandIn bridge(image); // a missing board is the caller's BoardError
+    const std::string name(board::kAcpiBridgeName);
     try {
-        std::unique_ptr<sdbus::IConnection> connection = connect(err);
-        if (!connection)
-            return 1;
-        const std::string interface = kBridgeBusName;
-        auto object = sdbus::createObject(*connection, kBridgeObjectPath);
-        object->registerMethod("iAcpiInit").onInterface(interface).implementedAs([&] {
-            served([&] { bridge.init(); });
-        });
-        object->registerMethod("iAcpiGetItem")
-            .onInterface(interface)
-            .withInputParamNames("id")
-            .withOutputParamNames("value")
-            .implementedAs(
-                [&](std::uint32_t id) { return served([&] { return bridge.getItem(id); }); });
-        object->registerMethod("iAcpiGetItemEx")
-            .onInterface(interface)
-            .withInputParamNames("a", "b")
-            .withOutputParamNames("value")
-            .implementedAs([&](std::uint32_t a, std::uint32_t b) {
-                return served([&] { return bridge.getItemEx(a, b); });
-            });
-        object->registerMethod("iAcpiSetItem")
-            .onInterface(interface)
-            .withInputParamNames("id", "value", "control")
-            .implementedAs([&](std::uint32_t id, std::uint32_t value, std::uint32_t control) {
-                served([&] { bridge.setItem(id, value, control); });
-            });
-        object->registerMethod("iAcpiSetItemBuffer")
-            .onInterface(interface)
-            .withInputParamNames("selector", "buffer", "length")
-            .withOutputParamNames("buffer", "length")
-            .implementedAs([&](std::uint32_t selector, Bytes bytes, std::uint32_t length) {
-                return served([&] {
-                    return reply(bridge.setItemBuffer(selector, buffer(std::move(bytes), length)));
-                });
-            });
-        object->registerMethod("iAcpiMbif")
-            .onInterface(interface)
-            .withInputParamNames("buffer", "length")
-            .withOutputParamNames("buffer", "length")
-            .implementedAs([&](Bytes bytes, std::uint32_t length) {
-                return served([&] { return reply(bridge.mbif(buffer(std::move(bytes), length))); });
-            });
-        object->registerMethod("iAcpiGGrp")
-            .onInterface(interface)
-            .withInputParamNames("group", "buffer", "length")
-            .withOutputParamNames("buffer", "length")
-            .implementedAs([&](std::uint32_t group, Bytes bytes, std::uint32_t length) {
-                return served(
-                    [&] { return reply(bridge.gGrp(group, buffer(std::move(bytes), length))); });
-            });
-        object->registerMethod("iAcpiCallMethod")
-            .onInterface(interface)
-            .withInputParamNames("code", "buffer", "length")
-            .withOutputParamNames("buffer", "length")
-            .implementedAs([&](std::uint32_t code, Bytes bytes, std::uint32_t length) {
-                return served([&] {
-                    return reply(bridge.callMethod(code, buffer(std::move(bytes), length)));
-                });
-            });
-        object->finishRegistration();
+        std::unique_ptr<sdbus::IConnection> connection = os::connectToBus();
+        BridgeObject object(*connection, bridge);
 
         // One thread does everything, so the knob's name changes never race the calls.
         bool named = false;
@@ -145,10 +119,10 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing&,
                 online = named;
             }
             if (online && !named) {
-                connection->requestName(kBridgeBusName);
+                connection->requestName(name);
                 named = true;
             } else if (!online && named) {
-                connection->releaseName(kBridgeBusName);
+                connection->releaseName(name);
                 named = false;
             }
             while (connection->processPendingRequest()) {
@@ -164,6 +138,9 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing&,
             ::poll(&fd, 1, int(wait.count()));
         }
         return 0;
+    } catch (const os::BusChoiceError& error) {
+        err << "vboard: " << error.what() << '\n';
+        return 1;
     } catch (const sdbus::Error& error) {
         if (stop.load())
             return 0;

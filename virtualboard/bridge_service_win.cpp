@@ -2,6 +2,7 @@
 // `vboard bridge -Embedding` for the class registered under the ProgID; clients create
 // an object per operation and call its methods late-bound by name through IDispatch.
 
+#include "board/acpi_bridge.h"
 #include "os/text_win.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/bridge_service.h"
@@ -490,7 +491,7 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
 
 void registerBridgeServer(const std::filesystem::path& program, const std::string& arguments) {
     const std::wstring clsid = guidText(kBridgeClassId);
-    const std::wstring progId = os::widen(kBridgeProgId);
+    const std::wstring progId = os::widen(std::string(board::kAcpiBridgeName));
     const std::wstring classKey = L"CLSID\\" + clsid;
     std::wstring command = L"\"" + program.wstring() + L"\"";
     if (!arguments.empty())
@@ -503,7 +504,7 @@ void registerBridgeServer(const std::filesystem::path& program, const std::strin
 }
 
 void unregisterBridgeServer() {
-    deleteTree(os::widen(kBridgeProgId));
+    deleteTree(os::widen(std::string(board::kAcpiBridgeName)));
     deleteTree(L"CLSID\\" + guidText(kBridgeClassId));
 }
 

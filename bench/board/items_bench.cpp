@@ -5,11 +5,11 @@
 
 #include "board/acpi_items.h"
 #include "board/bios_item_registry.h"
+#include "dbus/acpi_bridge_adaptor.h"
 #include "fake_acpi_bridge.h"
 #include "private_bus.h"
 
 #include <benchmark/benchmark.h>
-#include <sdbus-c++/sdbus-c++.h>
 
 using namespace board;
 using namespace testing_support;
@@ -52,6 +52,40 @@ void EnumerateGroup(benchmark::State& state) {
 }
 BENCHMARK(EnumerateGroup)->Arg(8)->Arg(64);
 
+// A bridge whose every item reads 41.5 degrees; the other methods are not called.
+class FixedBridge final : public sdbus::AdaptorInterfaces<tavlexCom::axdata_adaptor> {
+public:
+    explicit FixedBridge(sdbus::IConnection& connection)
+        : AdaptorInterfaces(connection, std::string(kAcpiBridgeObjectPath)) {
+        registerAdaptor();
+    }
+    ~FixedBridge() { unregisterAdaptor(); }
+
+private:
+    using Buffer = std::tuple<std::vector<std::uint8_t>, std::uint32_t>;
+    void iAcpiInit() override {}
+    std::uint32_t iAcpiGetItem(const std::uint32_t&) override { return 415; }
+    std::uint32_t iAcpiGetItemEx(const std::uint32_t&, const std::uint32_t&) override {
+        return 415;
+    }
+    void iAcpiSetItem(const std::uint32_t&, const std::uint32_t&, const std::uint32_t&) override {}
+    Buffer iAcpiSetItemBuffer(const std::uint32_t&, const std::vector<std::uint8_t>& bytes,
+                              const std::uint32_t& length) override {
+        return {bytes, length};
+    }
+    Buffer iAcpiMbif(const std::vector<std::uint8_t>& bytes, const std::uint32_t& length) override {
+        return {bytes, length};
+    }
+    Buffer iAcpiGGrp(const std::uint32_t&, const std::vector<std::uint8_t>& bytes,
+                     const std::uint32_t& length) override {
+        return {bytes, length};
+    }
+    Buffer iAcpiCallMethod(const std::uint32_t&, const std::vector<std::uint8_t>& bytes,
+                           const std::uint32_t& length) override {
+        return {bytes, length};
+    }
+};
+
 void GetValueOverDbus(benchmark::State& state) {
     PrivateBus bus;
     if (!bus.running()) {
@@ -59,12 +93,7 @@ void GetValueOverDbus(benchmark::State& state) {
         return;
     }
     auto connection = sdbus::createSessionBusConnection(std::string(kAcpiBridgeName));
-    auto object = sdbus::createObject(*connection, std::string(kAcpiBridgeObjectPath));
-    const std::string interface(kAcpiBridgeName);
-    object->registerMethod("iAcpiGetItem").onInterface(interface).implementedAs([](std::uint32_t) {
-        return std::uint32_t(415);
-    });
-    object->finishRegistration();
+    FixedBridge bridge(*connection);
     connection->enterEventLoopAsync();
 
     FakeAcpiBridge layout;
