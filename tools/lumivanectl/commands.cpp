@@ -10,14 +10,14 @@
 #include "board/smbios.h"
 #include "effect_commands.h"
 #include "item_commands.h"
-#include "json.h"
+#include "json_output.h"
 #include "os/diagnostics.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
-#include <sstream>
 
 namespace lumivanectl {
 namespace {
@@ -141,10 +141,10 @@ int boardName(const Options& options, std::ostream& out, BoardAccess access) {
         throw Failure(noTable(identity.source, access.hwio));
     bool supported = board::isSupportedBoard(identity.productName);
     if (options.json) {
-        out << "{\"product\":" << jsonString(identity.productName)
-            << ",\"baseboard\":" << (identity.baseboardFound ? "true" : "false")
-            << ",\"supported\":" << (supported ? "true" : "false")
-            << ",\"source\":" << jsonString(sourceName(identity.source)) << "}\n";
+        writeJson(out, {{"product", latin1ToUtf8(identity.productName)},
+                        {"baseboard", identity.baseboardFound},
+                        {"supported", supported},
+                        {"source", sourceName(identity.source)}});
         return kExitOk;
     }
     // The name alone on the first line, for scripts; the verdict below it.
@@ -192,17 +192,19 @@ int boardSmbios(const Options& options, std::ostream& out, BoardAccess access) {
         structures.push_back(describe(walker));
 
     if (options.json) {
-        out << "{\"source\":" << jsonString(sourceName(walker.source()))
-            << ",\"length\":" << walker.tableLength() << ",\"structures\":[";
-        for (std::size_t i = 0; i < structures.size(); ++i) {
-            const StructureInfo& s = structures[i];
-            out << (i ? "," : "") << "{\"type\":" << int(s.type) << ",\"handle\":" << s.handle
-                << ",\"length\":" << int(s.length) << ",\"strings\":[";
-            for (std::size_t k = 0; k < s.strings.size(); ++k)
-                out << (k ? "," : "") << jsonString(s.strings[k]);
-            out << "]}";
+        Json list = Json::array();
+        for (const StructureInfo& s : structures) {
+            Json strings = Json::array();
+            for (const std::string& text : s.strings)
+                strings.push_back(latin1ToUtf8(text));
+            list.push_back({{"type", s.type},
+                            {"handle", s.handle},
+                            {"length", s.length},
+                            {"strings", std::move(strings)}});
         }
-        out << "]}\n";
+        writeJson(out, {{"source", sourceName(walker.source())},
+                        {"length", walker.tableLength()},
+                        {"structures", std::move(list)}});
         return kExitOk;
     }
     out << "SMBIOS table from the " << sourceName(walker.source()) << ", " << walker.tableLength()
@@ -248,12 +250,15 @@ void writeColour(board::EcPortBinding& ports, std::uint8_t red, std::uint8_t gre
     ports.ecWriteBanked(board::kLedBank, board::kLedRedRegister, red);
 }
 
+// `json` holds the command's input; the bytes follow it.
 void printColour(const Options& options, std::ostream& out, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue, bool written, const std::string& extraJson) {
+                 std::uint8_t blue, bool written, Json json) {
     if (options.json) {
-        out << "{" << extraJson << "\"red\":" << int(red) << ",\"green\":" << int(green)
-            << ",\"blue\":" << int(blue) << ",\"written\":" << (written ? "true" : "false")
-            << "}\n";
+        json["red"] = red;
+        json["green"] = green;
+        json["blue"] = blue;
+        json["written"] = written;
+        writeJson(out, json);
         return;
     }
     out << "red " << int(red) << " green " << int(green) << " blue " << int(blue) << '\n';
@@ -276,10 +281,8 @@ int boardHsl(const Options& options, std::ostream& out, BoardAccess access) {
     board::hslToRgb(*hsl[0], *hsl[1], *hsl[2], red, green, blue);
     if (options.write)
         writeColour(access.ledPorts, red, green, blue);
-    std::ostringstream input;
-    input << "\"hue\":" << *hsl[0] << ",\"saturation\":" << *hsl[1] << ",\"lightness\":" << *hsl[2]
-          << ",";
-    printColour(options, out, red, green, blue, options.write, input.str());
+    printColour(options, out, red, green, blue, options.write,
+                {{"hue", *hsl[0]}, {"saturation", *hsl[1]}, {"lightness", *hsl[2]}});
     return kExitOk;
 }
 
@@ -296,7 +299,7 @@ int boardColor(const Options& options, std::ostream& out, BoardAccess access) {
         rgb[i] = *value;
     }
     writeColour(access.ledPorts, rgb[0], rgb[1], rgb[2]);
-    printColour(options, out, rgb[0], rgb[1], rgb[2], true, "");
+    printColour(options, out, rgb[0], rgb[1], rgb[2], true, Json::object());
     return kExitOk;
 }
 
@@ -322,9 +325,11 @@ int boardTemperatureColour(const Options& options, std::ostream& out, BoardAcces
             board::acpi::release(access.hwio.functions());
     }
     if (options.json) {
-        out << "{\"celsius\":" << celsius << ",\"red\":" << int(colour.red)
-            << ",\"green\":" << int(colour.green) << ",\"blue\":" << int(colour.blue)
-            << ",\"written\":" << (options.write ? "true" : "false") << "}\n";
+        writeJson(out, {{"celsius", celsius},
+                        {"red", colour.red},
+                        {"green", colour.green},
+                        {"blue", colour.blue},
+                        {"written", options.write}});
         return kExitOk;
     }
     out << "red " << int(colour.red) << " green " << int(colour.green) << " blue "
@@ -377,8 +382,9 @@ int lockTest(const Options& options, std::ostream& out, BoardAccess access) {
         throw Failure(lockStatusText(result.status));
 
     if (options.json) {
-        out << "{\"obtained\":" << (result.obtained() ? "true" : "false")
-            << ",\"attempts\":" << result.attempts << ",\"limit\":" << attempts << "}\n";
+        writeJson(
+            out,
+            {{"obtained", result.obtained()}, {"attempts", result.attempts}, {"limit", attempts}});
     } else {
         out << "global lock " << lockStatusText(result.status) << " after " << result.attempts
             << (result.attempts == 1 ? " attempt" : " attempts");

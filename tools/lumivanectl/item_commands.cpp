@@ -4,7 +4,7 @@
 #include "board/bios_item_registry.h"
 #include "board/ec_led_port.h"
 #include "commands.h"
-#include "json.h"
+#include "json_output.h"
 
 #include <charconv>
 #include <cstdio>
@@ -98,11 +98,9 @@ int list(const std::vector<std::string>& words, bool json, std::ostream& out,
                                               std::string(board::kAcpiBridgeName) +
                                               "\" is not reachable or lists none"};
 
-    if (json)
-        out << "{\"group\":" << group << ",\"items\":[";
-    else
+    Json items = Json::array();
+    if (!json)
         out << "group " << hex(group, 2) << ": " << ids.size() << " items\n";
-    bool firstItem = true;
     for (std::uint32_t id : ids) {
         board::BiosItem* item = registry.Find(id);
         // A later duplicate of a key lists the item that was registered first.
@@ -116,19 +114,13 @@ int list(const std::vector<std::string>& words, bool json, std::ostream& out,
                    index + 1 == count;
         };
         if (json) {
-            out << (firstItem ? "" : ",") << "{\"id\":" << id << ",\"kind\":\"" << kindName(id)
-                << "\",\"count\":" << count << ",\"options\":[";
-            if (texts) {
-                bool firstOption = true;
-                for (std::uint32_t i = 0; i < count; ++i) {
-                    if (!shown(i))
-                        continue;
-                    out << (firstOption ? "" : ",") << "{\"index\":" << i
-                        << ",\"text\":" << jsonString(optionText(i)) << "}";
-                    firstOption = false;
-                }
-            }
-            out << "]}";
+            // The option texts come as wide strings, so they are UTF-8 already.
+            Json options = Json::array();
+            for (std::uint32_t i = 0; texts && i < count; ++i)
+                if (shown(i))
+                    options.push_back({{"index", i}, {"text", optionText(i)}});
+            items.push_back(
+                {{"id", id}, {"kind", kindName(id)}, {"count", count}, {"options", options}});
         } else {
             out << hex(id, 8) << "  " << kindName(id) << "  count " << count << '\n';
             if (texts) {
@@ -140,10 +132,9 @@ int list(const std::vector<std::string>& words, bool json, std::ostream& out,
                 }
             }
         }
-        firstItem = false;
     }
     if (json)
-        out << "]}\n";
+        writeJson(out, {{"group", group}, {"items", std::move(items)}});
     return kExitOk;
 }
 
@@ -157,7 +148,7 @@ int get(const std::vector<std::string>& words, bool json, std::ostream& out,
     if (!item.GetValue(&value))
         throw CommandFailure{kExitFailed, "reading item " + hex(id, 8) + " failed"};
     if (json)
-        out << "{\"id\":" << id << ",\"value\":" << value << "}\n";
+        writeJson(out, {{"id", id}, {"value", value}});
     else
         out << value << '\n';
     return kExitOk;
@@ -179,7 +170,7 @@ int set(const std::vector<std::string>& words, bool json, std::ostream& out,
     if (result != 1)
         throw CommandFailure{kExitFailed, "writing item " + hex(id, 8) + " failed"};
     if (json)
-        out << "{\"id\":" << id << ",\"value\":" << value << ",\"control\":" << control << "}\n";
+        writeJson(out, {{"id", id}, {"value", value}, {"control", control}});
     else
         out << "item " << hex(id, 8) << " set to " << value << " (control " << control << ")\n";
     return kExitOk;
