@@ -74,11 +74,11 @@ int audioAnalyse(const Invocation& call) {
     return kExitOk;
 }
 
-int audioColours(const Invocation& call) {
+int audioColors(const Invocation& call) {
     const std::vector<std::string>& words = call.words;
     std::ostream& out = call.out;
     if (words.size() != 3)
-        throw UsageError("audio colours takes FILE.wav");
+        throw UsageError("audio colors takes FILE.wav");
     const PcmAudio audio = readWav(words[2]);
     // One 10 ms packet per 10 ms colour cycle, as when the capture keeps pace.
     const std::uint32_t frames = std::max(1u, audio.sampleRate / 100);

@@ -24,10 +24,10 @@ struct Invocation;
 // A whole number above 0 (SECONDS, --frames N); a usage error naming `what` otherwise.
 std::uint32_t parseCount(const std::string& text, const char* what);
 
-// audio analyse|colours|capture FILE.wav|SECONDS: the music effect's analysis and colours
+// audio analyse|colors|capture FILE.wav|SECONDS: the music effect's analysis and colours
 // of a file, or of what the machine plays.
 int audioAnalyse(const Invocation& call);
-int audioColours(const Invocation& call);
+int audioColors(const Invocation& call);
 int audioCapture(const Invocation& call);
 
 } // namespace lumivanectl

@@ -116,8 +116,8 @@ void requireLedPorts(board::EcPortBinding& ports) {
 }
 
 // Blue, green, red: the order of the music effect.
-void writeColour(board::EcPortBinding& ports, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue) {
+void writeColor(board::EcPortBinding& ports, std::uint8_t red, std::uint8_t green,
+                std::uint8_t blue) {
     requireLedPorts(ports);
     ports.ecWriteBanked(board::kLedBank, board::kLedBlueRegister, blue);
     ports.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, green);
@@ -125,8 +125,8 @@ void writeColour(board::EcPortBinding& ports, std::uint8_t red, std::uint8_t gre
 }
 
 // `json` holds the command's input; the bytes follow it.
-void printColour(const Invocation& call, std::ostream& out, std::uint8_t red, std::uint8_t green,
-                 std::uint8_t blue, bool written, Json json) {
+void printColor(const Invocation& call, std::ostream& out, std::uint8_t red, std::uint8_t green,
+                std::uint8_t blue, bool written, Json json) {
     if (call.json) {
         json["red"] = red;
         json["green"] = green;
@@ -253,9 +253,9 @@ int boardHsl(const Invocation& call) {
     std::uint8_t red = 0, green = 0, blue = 0;
     board::hslToRgb(*hsl[0], *hsl[1], *hsl[2], red, green, blue);
     if (call.write)
-        writeColour(access.ledPorts, red, green, blue);
-    printColour(call, out, red, green, blue, call.write,
-                {{"hue", *hsl[0]}, {"saturation", *hsl[1]}, {"lightness", *hsl[2]}});
+        writeColor(access.ledPorts, red, green, blue);
+    printColor(call, out, red, green, blue, call.write,
+               {{"hue", *hsl[0]}, {"saturation", *hsl[1]}, {"lightness", *hsl[2]}});
     return kExitOk;
 }
 
@@ -273,44 +273,44 @@ int boardColor(const Invocation& call) {
                              call.words[std::size_t(2 + i)] + "\"");
         rgb[i] = *value;
     }
-    writeColour(access.ledPorts, rgb[0], rgb[1], rgb[2]);
-    printColour(call, out, rgb[0], rgb[1], rgb[2], true, Json::object());
+    writeColor(access.ledPorts, rgb[0], rgb[1], rgb[2]);
+    printColor(call, out, rgb[0], rgb[1], rgb[2], true, Json::object());
     return kExitOk;
 }
 
-int boardTemperatureColour(const Invocation& call) {
+int boardTemperatureColor(const Invocation& call) {
     std::ostream& out = call.out;
     const BoardAccess& access = *call.board;
     if (call.words.size() != 3)
-        throw UsageError("board temperature-colour takes CELSIUS");
+        throw UsageError("board temperature-color takes CELSIUS");
     const std::string& text = call.words[2];
     std::int32_t celsius = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), celsius);
     if (text.empty() || error != std::errc() || end != text.data() + text.size())
         throw UsageError("CELSIUS must be a whole number, not \"" + text + "\"");
-    const board::LedColour colour = board::EcLedPort::temperatureColour(celsius);
+    const board::LedColour color = board::EcLedPort::temperatureColour(celsius);
     if (call.write) {
         requireLedPorts(access.ledPorts);
         // As the effect does: the lock when it can be had, the colour either way.
         board::GlobalLockResult lock{board::GlobalLockResult::Status::NoLibrary, 0};
         if (access.hwio.load() || access.hwio.isLoaded())
             lock = board::acpi::tryAcquire(access.hwio.functions(), board::kGlobalLockAttempts);
-        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedRedRegister, colour.red);
-        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, colour.green);
-        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedBlueRegister, colour.blue);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedRedRegister, color.red);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, color.green);
+        access.ledPorts.ecWriteBanked(board::kLedBank, board::kLedBlueRegister, color.blue);
         if (lock.obtained())
             board::acpi::release(access.hwio.functions());
     }
     if (call.json) {
         writeJson(out, {{"celsius", celsius},
-                        {"red", colour.red},
-                        {"green", colour.green},
-                        {"blue", colour.blue},
+                        {"red", color.red},
+                        {"green", color.green},
+                        {"blue", color.blue},
                         {"written", call.write}});
         return kExitOk;
     }
-    out << "red " << int(colour.red) << " green " << int(colour.green) << " blue "
-        << int(colour.blue) << '\n';
+    out << "red " << int(color.red) << " green " << int(color.green) << " blue " << int(color.blue)
+        << '\n';
     if (call.write)
         out << "written: red to 0x53, green to 0x5D, blue to 0x5B (bank 0)\n";
     return kExitOk;

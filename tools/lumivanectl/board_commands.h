@@ -11,7 +11,7 @@ int boardName(const Invocation& invocation);
 int boardSmbios(const Invocation& invocation);
 int boardHsl(const Invocation& invocation);
 int boardColor(const Invocation& invocation);
-int boardTemperatureColour(const Invocation& invocation);
+int boardTemperatureColor(const Invocation& invocation);
 int lockTest(const Invocation& invocation);
 
 } // namespace lumivanectl

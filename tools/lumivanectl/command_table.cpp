@@ -41,9 +41,10 @@ const Command kCommands[] = {
      "writes them to the LED registers (blue, green, red)"},
     {"board", "color", "RED GREEN BLUE", kJson | kWrite, boardColor,
      "writes the LED registers (each value 0 to 255, decimal or 0x..)"},
-    {"board", "temperature-colour", "CELSIUS [--write]", kJson | kWrite, boardTemperatureColour,
+    {"board", "temperature-color", "CELSIUS [--write]", kJson | kWrite, boardTemperatureColor,
      "the bytes the CPU temperature effect shows for CELSIUS (whole degrees);\n"
-     "--write also writes them (red, green, blue) under the global lock"},
+     "--write also writes them (red, green, blue) under the global lock",
+     "temperature-colour"},
     {"lock", "test", "[ATTEMPTS]", kJson, lockTest,
      "takes the firmware's ACPI global lock (1500 attempts 1 ms apart, or\n"
      "ATTEMPTS; 0 waits for ever), says whether it was obtained, gives it back"},
@@ -55,8 +56,8 @@ const Command kCommands[] = {
      "writes an item's value with a control word (default 1)"},
     {"audio", "analyse", "FILE.wav [--frames N]", kFrames, audioAnalyse,
      "the three band values of each packet (10 ms, or N frames)"},
-    {"audio", "colours", "FILE.wav", 0, audioColours,
-     "the colour the music effect writes for each 10 ms cycle"},
+    {"audio", "colors", "FILE.wav", 0, audioColors,
+     "the colour the music effect writes for each 10 ms cycle", "colours"},
     {"audio", "capture", "SECONDS", 0, audioCapture,
      "captures what the machine plays: frames and bands per packet"},
     {"effect", "", "off|music|temperature [SECONDS]", 0, effect,

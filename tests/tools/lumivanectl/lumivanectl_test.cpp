@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "test_environment.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -134,15 +135,15 @@ TEST_F(Lumivanectl, HslPrintsAndWritesBlueGreenRed) {
     EXPECT_EQ(writes[17].second, 0x12);
 }
 
-TEST_F(Lumivanectl, TemperatureColourPrintsAndWritesRedGreenBlue) {
-    Result result = run({"board", "temperature-colour", "50"});
+TEST_F(Lumivanectl, TemperatureColorPrintsAndWritesRedGreenBlue) {
+    Result result = run({"board", "temperature-color", "50"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "red 255 green 127 blue 0\n");
-    result = run({"board", "temperature-colour", "-7"});
+    result = run({"board", "temperature-color", "-7"});
     EXPECT_EQ(result.out, "red 1 green 255 blue 0\n");
     EXPECT_EQ(fake.state().accessCount, 0u) << "nothing written without --write";
 
-    result = run({"--json", "board", "temperature-colour", "59", "--write"});
+    result = run({"--json", "board", "temperature-color", "59", "--write"});
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(nlohmann::json::parse(result.out),
               (nlohmann::json{
@@ -156,10 +157,35 @@ TEST_F(Lumivanectl, TemperatureColourPrintsAndWritesRedGreenBlue) {
     EXPECT_EQ(fake.writes(), expected);
 
     for (const char* bad : {"4x", "", "99999999999", "4.5"}) {
-        result = run({"board", "temperature-colour", bad});
+        result = run({"board", "temperature-color", bad});
         EXPECT_EQ(result.status, 2) << bad;
         EXPECT_NE(result.err.find("CELSIUS must be a whole number"), std::string::npos) << bad;
     }
+}
+
+// Scripts written before the words were spelt "color" keep working; the help lists only
+// the new words.
+TEST_F(Lumivanectl, OldCommandWordsAreAliasesLeftOutOfTheHelp) {
+    const Result color = run({"--json", "board", "temperature-color", "59"});
+    ASSERT_EQ(color.status, 0) << color.err;
+    const Result colour = run({"--json", "board", "temperature-colour", "59"});
+    EXPECT_EQ(colour.status, 0) << colour.err;
+    EXPECT_EQ(colour.out, color.out);
+
+    // Both reach the command: it reads the file and refuses it.
+    const std::string junk = (firmware.path() / "junk.wav").string();
+    std::ofstream(junk) << "not audio";
+    const Result colors = run({"audio", "colors", junk});
+    const Result colours = run({"audio", "colours", junk});
+    EXPECT_EQ(colors.status, 1);
+    EXPECT_EQ(colours.status, 1);
+    EXPECT_EQ(colours.err, colors.err);
+
+    const std::string help = run({"--help"}).out + run({"audio", "--help"}).out;
+    EXPECT_NE(help.find("board temperature-color CELSIUS"), std::string::npos) << help;
+    EXPECT_NE(help.find("audio colors FILE.wav"), std::string::npos) << help;
+    EXPECT_EQ(help.find("temperature-colour"), std::string::npos) << help;
+    EXPECT_EQ(help.find("colours"), std::string::npos) << help;
 }
 
 TEST_F(Lumivanectl, BadInputAndUnreachableBoardsFailClearly) {
