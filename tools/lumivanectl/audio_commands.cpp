@@ -1,6 +1,6 @@
 #include "audio_commands.h"
 
-#include "commands.h"
+#include "command_table.h"
 #include "service/band_analysis.h"
 #include "service/colour_step.h"
 #include "service/loopback_capture.h"
@@ -22,32 +22,11 @@
 namespace lumivanectl {
 namespace {
 
-constexpr const char* kAudioUsage =
-    "usage: lumivanectl audio analyse FILE.wav [--frames N]\n"
-    "       lumivanectl audio colours FILE.wav\n"
-    "       lumivanectl audio capture SECONDS\n"
-    "\n"
-    "  audio analyse  the three band values of each packet (10 ms, or N frames)\n"
-    "  audio colours  the colour the music effect writes for each 10 ms cycle\n"
-    "  audio capture  captures what the machine plays: frames and bands per packet\n";
-
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 std::uint32_t le(const std::uint8_t* p, int bytes) {
     std::uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i)
         v = (v << 8) | p[i];
     return v;
-}
-
-std::uint32_t parseCount(const std::string& text, const char* what) {
-    std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value == 0)
-        throw UsageError(std::string(what) + " must be a whole number above 0: \"" + text + "\"");
-    return value;
 }
 
 std::string bandsLine(const std::vector<float>& bands) {
@@ -66,11 +45,25 @@ void forEachPacket(const PcmAudio& audio, std::uint32_t frames, Each each) {
         each(audio.frames.data() + at * frameBytes, std::min(frames, total - at));
 }
 
-int analyse(const std::vector<std::string>& words, std::uint32_t framesOption, std::ostream& out) {
+} // namespace
+
+std::uint32_t parseCount(const std::string& text, const char* what) {
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value == 0)
+        throw UsageError(std::string(what) + " must be a whole number above 0: \"" + text + "\"");
+    return value;
+}
+
+int audioAnalyse(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    std::ostream& out = call.out;
     if (words.size() != 3)
         throw UsageError("audio analyse takes FILE.wav");
+    if (call.frames > (1u << 24))
+        throw UsageError("--frames is too large");
     const PcmAudio audio = readWav(words[2]);
-    const std::uint32_t frames = framesOption ? framesOption : std::max(1u, audio.sampleRate / 100);
+    const std::uint32_t frames = call.frames ? call.frames : std::max(1u, audio.sampleRate / 100);
     out << "# packet frames low mid high\n";
     std::uint32_t packet = 0;
     const service::KISS_FFT fft(3);
@@ -81,9 +74,11 @@ int analyse(const std::vector<std::string>& words, std::uint32_t framesOption, s
     return kExitOk;
 }
 
-int colours(const std::vector<std::string>& words, std::ostream& out) {
+int audioColors(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    std::ostream& out = call.out;
     if (words.size() != 3)
-        throw UsageError("audio colours takes FILE.wav");
+        throw UsageError("audio colors takes FILE.wav");
     const PcmAudio audio = readWav(words[2]);
     // One 10 ms packet per 10 ms colour cycle, as when the capture keeps pace.
     const std::uint32_t frames = std::max(1u, audio.sampleRate / 100);
@@ -102,7 +97,10 @@ int colours(const std::vector<std::string>& words, std::ostream& out) {
     return kExitOk;
 }
 
-int capture(const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+int audioCapture(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    std::ostream& out = call.out;
+    std::ostream& err = call.err;
     if (words.size() != 3)
         throw UsageError("audio capture takes SECONDS");
     const std::uint32_t seconds = parseCount(words[2], "SECONDS");
@@ -140,8 +138,6 @@ int capture(const std::vector<std::string>& words, std::ostream& out, std::ostre
     }
     return kExitOk;
 }
-
-} // namespace
 
 PcmAudio readWav(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -191,45 +187,6 @@ PcmAudio readWav(const std::filesystem::path& file) {
     if (!haveFormat || !haveData)
         throw fail("no format or no data chunk");
     return audio;
-}
-
-int runAudio(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    try {
-        std::vector<std::string> words;
-        std::uint32_t frames = 0;
-        for (std::size_t i = 0; i < args.size(); ++i) {
-            if (args[i] == "--help" || args[i] == "-h") {
-                out << kAudioUsage;
-                return kExitOk;
-            }
-            if (args[i] == "--frames") {
-                if (i + 1 >= args.size())
-                    throw UsageError("--frames needs a number");
-                frames = parseCount(args[++i], "--frames");
-            } else {
-                words.push_back(args[i]);
-            }
-        }
-        if (words.size() < 2)
-            throw UsageError("audio needs a command: analyse, colours or capture");
-        if (frames && words[1] != "analyse")
-            throw UsageError("--frames belongs to audio analyse");
-        if (frames > (1u << 24))
-            throw UsageError("--frames is too large");
-        if (words[1] == "analyse")
-            return analyse(words, frames, out);
-        if (words[1] == "colours")
-            return colours(words, out);
-        if (words[1] == "capture")
-            return capture(words, out, err);
-        throw UsageError("unknown audio command \"" + words[1] + "\"");
-    } catch (const UsageError& error) {
-        err << "lumivanectl: " << error.what() << "\n" << kAudioUsage;
-        return kExitUsage;
-    } catch (const std::exception& error) {
-        err << "lumivanectl: " << error.what() << '\n';
-        return kExitFailed;
-    }
 }
 
 } // namespace lumivanectl

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,15 @@ struct PcmAudio {
 // std::runtime_error with a message naming what is wrong.
 PcmAudio readWav(const std::filesystem::path& file);
 
-// "audio analyse|colours|capture ..." (args without the program name).
-int runAudio(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+struct Invocation;
+
+// A whole number above 0 (SECONDS, --frames N); a usage error naming `what` otherwise.
+std::uint32_t parseCount(const std::string& text, const char* what);
+
+// audio analyse|colors|capture FILE.wav|SECONDS: the music effect's analysis and colours
+// of a file, or of what the machine plays.
+int audioAnalyse(const Invocation& call);
+int audioColors(const Invocation& call);
+int audioCapture(const Invocation& call);
 
 } // namespace lumivanectl

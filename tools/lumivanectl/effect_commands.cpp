@@ -1,6 +1,7 @@
 #include "effect_commands.h"
 
 #include "board/bios_item_registry.h"
+#include "command_table.h"
 #include "service/led_controller.h"
 #include "settings/lighting_settings.h"
 
@@ -43,8 +44,8 @@ int runEffectCommand(const std::vector<std::string>& words, std::ostream& out, s
     }
     if (!mode || words.size() > 3 || !secondsOk) {
         err << "lumivanectl: effect takes off, music or temperature and, optionally, a "
-               "number of seconds above 0\n"
-            << kEffectUsage;
+               "number of seconds above 0\n";
+        printUsage(err, "effect");
         return 2;
     }
 

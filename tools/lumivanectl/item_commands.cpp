@@ -3,8 +3,8 @@
 #include "board/acpi_items.h"
 #include "board/bios_item_registry.h"
 #include "board/ec_led_port.h"
-#include "commands.h"
-#include "json.h"
+#include "command_table.h"
+#include "json_output.h"
 #include "os/com_apartment.h"
 
 #include <charconv>
@@ -51,18 +51,11 @@ const char* kindName(std::uint32_t id) {
     }
 }
 
-struct CommandFailure {
-    int status;
-    std::string text;
-};
-
 std::uint32_t requireNumber(const std::string& text, const char* what) {
     const auto value = parseNumber(text);
     if (!value)
-        throw CommandFailure{kExitUsage, std::string(what) +
-                                             " must be a number (decimal or 0x..), "
-                                             "not \"" +
-                                             text + "\""};
+        throw UsageError(std::string(what) + " must be a number (decimal or 0x..), not \"" + text +
+                         "\"");
     return *value;
 }
 
@@ -72,12 +65,15 @@ board::BiosItem& requireItem(board::BiosItemRegistry& registry, std::uint32_t id
         return *item;
     const std::uint32_t group = board::item_id::group(id);
     if (registry.GroupIds(group).empty())
-        throw CommandFailure{kExitFailed, "group " + hex(group, 2) +
-                                              " has no items: the ACPI bridge \"" +
-                                              std::string(board::kAcpiBridgeName) +
-                                              "\" is not reachable or lists none"};
-    throw CommandFailure{kExitFailed,
-                         "item " + hex(id, 8) + " is not listed in group " + hex(group, 2)};
+        throw Failure("group " + hex(group, 2) + " has no items: the ACPI bridge \"" +
+                      std::string(board::kAcpiBridgeName) + "\" is not reachable or lists none");
+    throw Failure("item " + hex(id, 8) + " is not listed in group " + hex(group, 2));
+}
+
+// The bridge is an automation object: this thread must be in an apartment first.
+board::BiosItemRegistry& registryOf(const Invocation& call) {
+    os::ComApartment::enterForThread();
+    return call.items ? *call.items : board::BiosItemRegistry::instance();
 }
 
 bool hasOptionTexts(std::uint32_t id) {
@@ -85,25 +81,26 @@ bool hasOptionTexts(std::uint32_t id) {
     return kind != board::kBooleanKind && kind != board::kCompositeKind;
 }
 
-int list(const std::vector<std::string>& words, bool json, std::ostream& out,
-         board::BiosItemRegistry& registry) {
+} // namespace
+
+int itemList(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    const bool json = call.json;
+    std::ostream& out = call.out;
+    board::BiosItemRegistry& registry = registryOf(call);
     if (words.size() != 3)
-        throw CommandFailure{kExitUsage, "item list takes GROUP"};
+        throw UsageError("item list takes GROUP");
     const std::uint32_t group = requireNumber(words[2], "GROUP");
     if (group > 0xFF)
-        throw CommandFailure{kExitUsage, "GROUP must be 0 to 0xFF"};
+        throw UsageError("GROUP must be 0 to 0xFF");
     const std::vector<std::uint32_t> ids = registry.GroupIds(group);
     if (ids.empty())
-        throw CommandFailure{kExitFailed, "group " + hex(group, 2) +
-                                              " has no items: the ACPI bridge \"" +
-                                              std::string(board::kAcpiBridgeName) +
-                                              "\" is not reachable or lists none"};
+        throw Failure("group " + hex(group, 2) + " has no items: the ACPI bridge \"" +
+                      std::string(board::kAcpiBridgeName) + "\" is not reachable or lists none");
 
-    if (json)
-        out << "{\"group\":" << group << ",\"items\":[";
-    else
+    Json items = Json::array();
+    if (!json)
         out << "group " << hex(group, 2) << ": " << ids.size() << " items\n";
-    bool firstItem = true;
     for (std::uint32_t id : ids) {
         board::BiosItem* item = registry.Find(id);
         // A later duplicate of a key lists the item that was registered first.
@@ -117,19 +114,13 @@ int list(const std::vector<std::string>& words, bool json, std::ostream& out,
                    index + 1 == count;
         };
         if (json) {
-            out << (firstItem ? "" : ",") << "{\"id\":" << id << ",\"kind\":\"" << kindName(id)
-                << "\",\"count\":" << count << ",\"options\":[";
-            if (texts) {
-                bool firstOption = true;
-                for (std::uint32_t i = 0; i < count; ++i) {
-                    if (!shown(i))
-                        continue;
-                    out << (firstOption ? "" : ",") << "{\"index\":" << i
-                        << ",\"text\":" << jsonString(optionText(i)) << "}";
-                    firstOption = false;
-                }
-            }
-            out << "]}";
+            // The option texts come as wide strings, so they are UTF-8 already.
+            Json options = Json::array();
+            for (std::uint32_t i = 0; texts && i < count; ++i)
+                if (shown(i))
+                    options.push_back({{"index", i}, {"text", optionText(i)}});
+            items.push_back(
+                {{"id", id}, {"kind", kindName(id)}, {"count", count}, {"options", options}});
         } else {
             out << hex(id, 8) << "  " << kindName(id) << "  count " << count << '\n';
             if (texts) {
@@ -141,73 +132,55 @@ int list(const std::vector<std::string>& words, bool json, std::ostream& out,
                 }
             }
         }
-        firstItem = false;
     }
     if (json)
-        out << "]}\n";
+        writeJson(out, {{"group", group}, {"items", std::move(items)}});
     return kExitOk;
 }
 
-int get(const std::vector<std::string>& words, bool json, std::ostream& out,
-        board::BiosItemRegistry& registry) {
+int itemGet(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    board::BiosItemRegistry& registry = registryOf(call);
     if (words.size() != 3)
-        throw CommandFailure{kExitUsage, "item get takes ID"};
+        throw UsageError("item get takes ID");
     const std::uint32_t id = requireNumber(words[2], "ID");
     board::BiosItem& item = requireItem(registry, id);
     std::uint32_t value = 0;
     if (!item.GetValue(&value))
-        throw CommandFailure{kExitFailed, "reading item " + hex(id, 8) + " failed"};
-    if (json)
-        out << "{\"id\":" << id << ",\"value\":" << value << "}\n";
+        throw Failure("reading item " + hex(id, 8) + " failed");
+    if (call.json)
+        writeJson(call.out, {{"id", id}, {"value", value}});
     else
-        out << value << '\n';
+        call.out << value << '\n';
     return kExitOk;
 }
 
-int set(const std::vector<std::string>& words, bool json, std::ostream& out,
-        board::BiosItemRegistry& registry) {
+int itemSet(const Invocation& call) {
+    const std::vector<std::string>& words = call.words;
+    board::BiosItemRegistry& registry = registryOf(call);
     if (words.size() != 4 && words.size() != 5)
-        throw CommandFailure{kExitUsage, "item set takes ID VALUE [CONTROL]"};
+        throw UsageError("item set takes ID VALUE [CONTROL]");
     const std::uint32_t id = requireNumber(words[2], "ID");
     const std::uint32_t value = requireNumber(words[3], "VALUE");
     const std::uint32_t control = words.size() == 5 ? requireNumber(words[4], "CONTROL") : 1;
     board::BiosItem& item = requireItem(registry, id);
     const int result = item.SetValue(value, control);
     if (result == -1)
-        throw CommandFailure{kExitFailed, "item " + hex(id, 8) +
-                                              " is a composite: it has no "
-                                              "value of its own to set"};
+        throw Failure("item " + hex(id, 8) + " is a composite: it has no value of its own to set");
     if (result != 1)
-        throw CommandFailure{kExitFailed, "writing item " + hex(id, 8) + " failed"};
-    if (json)
-        out << "{\"id\":" << id << ",\"value\":" << value << ",\"control\":" << control << "}\n";
+        throw Failure("writing item " + hex(id, 8) + " failed");
+    if (call.json)
+        writeJson(call.out, {{"id", id}, {"value", value}, {"control", control}});
     else
-        out << "item " << hex(id, 8) << " set to " << value << " (control " << control << ")\n";
+        call.out << "item " << hex(id, 8) << " set to " << value << " (control " << control
+                 << ")\n";
     return kExitOk;
 }
 
-} // namespace
-
 int runItemCommand(const std::vector<std::string>& words, bool json, std::ostream& out,
                    std::ostream& err, board::BiosItemRegistry& registry) {
-    // The bridge is an automation object: this thread must be in an apartment first.
-    os::ComApartment::enterForThread();
-    try {
-        if (words.size() < 2)
-            throw CommandFailure{kExitUsage, "item needs a command: list, get or set"};
-        if (words[1] == "list")
-            return list(words, json, out, registry);
-        if (words[1] == "get")
-            return get(words, json, out, registry);
-        if (words[1] == "set")
-            return set(words, json, out, registry);
-        throw CommandFailure{kExitUsage, "unknown item command \"" + words[1] + "\""};
-    } catch (const CommandFailure& failure) {
-        err << "lumivanectl: " << failure.text << '\n';
-        if (failure.status == kExitUsage)
-            err << kItemUsage;
-        return failure.status;
-    }
+    return runGroup("item",
+                    {.words = words, .out = out, .err = err, .json = json, .items = &registry});
 }
 
 } // namespace lumivanectl

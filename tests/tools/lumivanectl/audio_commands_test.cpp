@@ -90,13 +90,13 @@ TEST(AudioCommands, AnalysePrintsTheBandsOfEachPacket) {
     EXPECT_EQ(rows(wide.out)[0][1], 960.0);
 }
 
-TEST(AudioCommands, ColoursFollowLoudnessCycleByCycle) {
+TEST(AudioCommands, ColorsFollowLoudnessCycleByCycle) {
     testing_support::TemporaryDirectory dir;
     const auto wav = dir.path() / "burst.wav";
     // 200 ms of loud treble, then 200 ms of silence, mono.
     writeWav(wav, 48000, 1, 19200,
              [](std::uint32_t i, int) { return i < 9600 ? tone(i, 6000, 48000) : 0; });
-    const Result r = run({"audio", "colours", wav.string()});
+    const Result r = run({"audio", "colors", wav.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     const auto cycles = rows(r.out);
     ASSERT_EQ(cycles.size(), 40u);
@@ -124,14 +124,14 @@ TEST(AudioCommands, BadFilesAndArgumentsAreRefusedClearly) {
     Result r = run({"audio", "analyse", junk.string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("not a WAV file"), std::string::npos) << r.err;
-    r = run({"audio", "colours", eightBit.string()});
+    r = run({"audio", "colors", eightBit.string()});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("16-bit"), std::string::npos) << r.err;
     r = run({"audio", "analyse", (dir.path() / "missing.wav").string()});
     EXPECT_EQ(r.status, 1);
 
     EXPECT_EQ(run({"audio", "analyse", junk.string(), "--frames", "0"}).status, 2);
-    EXPECT_EQ(run({"audio", "colours", junk.string(), "--frames", "480"}).status, 2);
+    EXPECT_EQ(run({"audio", "colors", junk.string(), "--frames", "480"}).status, 2);
     EXPECT_EQ(run({"audio", "capture", "soon"}).status, 2);
     EXPECT_EQ(run({"audio"}).status, 2);
 }

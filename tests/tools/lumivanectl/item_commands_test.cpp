@@ -6,6 +6,7 @@
 #include "test_environment.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 using namespace testing_support;
@@ -64,10 +65,13 @@ TEST_F(ItemCommands, ListShowsEveryItemWithItsOptionTexts) {
     // Kind 3 is counted in tenths.
     result = run({"list", "6"}, true);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out,
-              "{\"group\":6,\"items\":[{\"id\":100859922,\"kind\":\"number\",\"count\":3,"
-              "\"options\":[{\"index\":0,\"text\":\"0.0\"},{\"index\":1,\"text\":\"0.1\"},"
-              "{\"index\":2,\"text\":\"0.2\"}]}]}\n");
+    const nlohmann::json options = {{{"index", 0}, {"text", "0.0"}},
+                                    {{"index", 1}, {"text", "0.1"}},
+                                    {{"index", 2}, {"text", "0.2"}}};
+    const nlohmann::json item = {
+        {"id", 0x06030012}, {"kind", "number"}, {"count", 3}, {"options", options}};
+    EXPECT_EQ(nlohmann::json::parse(result.out),
+              (nlohmann::json{{"group", 6}, {"items", nlohmann::json::array({item})}}));
 }
 
 TEST_F(ItemCommands, GetAndSetGoThroughTheItems) {
@@ -75,7 +79,8 @@ TEST_F(ItemCommands, GetAndSetGoThroughTheItems) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "412\n");
     // The registry ignores the kind nibble; so does the tool.
-    EXPECT_EQ(run({"get", "0x06000012"}, true).out, "{\"id\":100663314,\"value\":412}\n");
+    EXPECT_EQ(nlohmann::json::parse(run({"get", "0x06000012"}, true).out),
+              (nlohmann::json{{"id", 0x06000012}, {"value", 412}}));
 
     result = run({"set", "0x13060040", "0", "1"});
     EXPECT_EQ(result.status, 0) << result.err;
