@@ -230,42 +230,42 @@ int set(Board& board, Arguments args) {
         BusyMode mode = BusyMode::Never;
         std::uint32_t reads = 0;
         parseBusy(rest[1], mode, reads);
-        board.setBusyMode(mode, reads);
+        board.knobs().setBusyMode(mode, reads);
     } else if (knob == "open-fails") {
         expect(1);
         if (rest[1] != "on" && rest[1] != "off")
             throw UsageError("open-fails is on or off");
-        board.setOpenFails(rest[1] == "on");
+        board.knobs().setOpenFails(rest[1] == "on");
     } else if (knob == "firmware-lock") {
         expect(1);
-        board.firmwareTakeGlobalLock(std::uint32_t(number(rest[1], 0xFFFFFFFF, "firmware-lock")));
+        board.firmwareLock().take(std::uint32_t(number(rest[1], 0xFFFFFFFF, "firmware-lock")));
     } else if (knob == "lock-word") {
         expect(1);
-        board.setGlobalLockWord(std::uint32_t(number(rest[1], 0xFFFFFFFF, "lock-word")));
+        board.knobs().setGlobalLockWord(std::uint32_t(number(rest[1], 0xFFFFFFFF, "lock-word")));
     } else if (knob == "register") {
         expect(3);
-        board.setEcRegister(std::uint8_t(number(rest[1], 0xFF, "bank")),
-                            std::uint8_t(number(rest[2], 0xFF, "register")),
-                            std::uint8_t(number(rest[3], 0xFF, "value")));
+        board.knobs().setEcRegister(std::uint8_t(number(rest[1], 0xFF, "bank")),
+                                    std::uint8_t(number(rest[2], 0xFF, "register")),
+                                    std::uint8_t(number(rest[3], 0xFF, "value")));
     } else if (knob == "reset-counters") {
         expect(0);
-        board.resetCounters();
+        board.knobs().resetCounters();
     } else if (knob == "clear-trace") {
         expect(0);
-        board.clearTrace();
+        board.knobs().clearTrace();
     } else if (knob == "clear-calls") {
         expect(0);
-        board.clearCalls();
+        board.bridge().clearCalls();
     } else if (knob == "temperature") {
         expect(1);
         if (rest[1] == "host")
-            board.setTemperature(std::nullopt);
+            board.items().setTemperature(std::nullopt);
         else
-            board.setTemperature(std::uint32_t(number(rest[1], 0xFFFFFFFF, "temperature")));
+            board.items().setTemperature(std::uint32_t(number(rest[1], 0xFFFFFFFF, "temperature")));
     } else if (knob == "item") {
         expect(2);
         const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
-        if (!board.setItemValue(id, std::uint32_t(number(rest[2], 0xFFFFFFFF, "value"))))
+        if (!board.items().set(id, std::uint32_t(number(rest[2], 0xFFFFFFFF, "value"))))
             throw UsageError("the board has no item " + hex(id, 8));
     } else {
         return setFault(board, knob, rest);
@@ -278,7 +278,7 @@ int setFault(Board& board, const std::string& knob, const std::vector<std::strin
         if (rest.size() != count + 1)
             throw UsageError("set " + knob + " takes " + std::to_string(count) + " value(s)");
     };
-    virtualboard::BridgeFaults faults = board.bridgeFaults();
+    virtualboard::BridgeFaults faults = board.bridge().faults();
     if (knob == "bridge") {
         expect(1);
         if (rest[1] != "online" && rest[1] != "offline")
@@ -315,7 +315,7 @@ int setFault(Board& board, const std::string& knob, const std::vector<std::strin
         if (kind == kinds.end())
             throw UsageError("malformed takes count, length, nul or none");
         const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
-        if (kind->second != virtualboard::MalformedKind::None && !board.firmwareItem(id))
+        if (kind->second != virtualboard::MalformedKind::None && !board.items().find(id))
             throw UsageError("the board has no item " + hex(id, 8));
         faults.malformedItem = kind->second == virtualboard::MalformedKind::None ? 0 : id;
         faults.malformedKind = std::uint32_t(kind->second);
@@ -325,7 +325,7 @@ int setFault(Board& board, const std::string& knob, const std::vector<std::strin
     } else {
         throw UsageError("unknown knob '" + knob + "'");
     }
-    board.setBridgeFaults(faults);
+    board.bridge().setFaults(faults);
     return 0;
 }
 
@@ -400,7 +400,7 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
 
         std::unique_ptr<Board> board = Board::open(image);
         // Whoever looks at the board also lets the firmware's time pass.
-        board->serviceFirmware();
+        board->firmwareLock().service();
         if (command == "show") {
             bool json = rest.flag("--json");
             rest.done();

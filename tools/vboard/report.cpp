@@ -168,7 +168,7 @@ void writeItems(JsonWriter& w, const std::vector<FirmwareItem>& items, const Boa
     for (const FirmwareItem& item : items) {
         w.beginObject();
         w.value("id", hex(item.id, 8)).value("label", itemLabel(item.id));
-        const auto read = board.readItem(item.id);
+        const auto read = board.items().read(item.id);
         w.value("value", read.value_or(item.value));
         w.value("control", item.lastControl).value("writes", item.writes);
         w.value("methodCode", hex(item.methodCode, 8));
@@ -196,7 +196,7 @@ void writeCall(JsonWriter& w, const CallRecord& call) {
 } // namespace
 
 void showItems(Board& board, bool json, std::ostream& out) {
-    const std::vector<FirmwareItem> items = board.firmwareItems();
+    const std::vector<FirmwareItem> items = board.items().all();
     if (json) {
         JsonWriter w(out);
         w.beginObject();
@@ -206,7 +206,7 @@ void showItems(Board& board, bool json, std::ostream& out) {
         return;
     }
     for (const FirmwareItem& item : items) {
-        const auto read = board.readItem(item.id);
+        const auto read = board.items().read(item.id);
         out << hex(item.id, 8) << "  " << hex(read.value_or(item.value), 8);
         if (item.writes)
             out << "  control " << item.lastControl << " (" << item.writes << " writes)";
@@ -215,13 +215,13 @@ void showItems(Board& board, bool json, std::ostream& out) {
             out << ": " << effectName(item.value) << " red " << ((item.value >> 8) & 0xFF)
                 << " green " << ((item.value >> 16) & 0xFF) << " blue " << (item.value >> 24);
         if (itemKey(item.id) == itemKey(kCpuTemperatureItem))
-            out << (board.hostTemperature() ? " (host sensor when present)" : " (set)");
+            out << (board.items().hostTemperature() ? " (host sensor when present)" : " (set)");
         out << '\n';
     }
 }
 
 void showCalls(const Board& board, bool json, std::size_t last, std::ostream& out) {
-    std::vector<CallRecord> calls = board.calls();
+    std::vector<CallRecord> calls = board.bridge().calls();
     if (last && calls.size() > last)
         calls.erase(calls.begin(), calls.end() - std::ptrdiff_t(last));
     if (json) {
@@ -239,21 +239,21 @@ void showCalls(const Board& board, bool json, std::size_t last, std::ostream& ou
 
 void showBoard(Board& board, bool json, std::ostream& out) {
     BoardFacts facts = board.facts();
-    const LedView view = board.ledView();
+    const LedView view = board.inspect().ledView();
     const LedColour led = view.colour;
-    const LedColour ecLed = board.ecColour();
-    const std::vector<FirmwareItem> items = board.firmwareItems();
-    const BridgeFaults faults = board.bridgeFaults();
-    std::vector<CallRecord> calls = board.calls();
+    const LedColour ecLed = board.inspect().ecColour();
+    const std::vector<FirmwareItem> items = board.items().all();
+    const BridgeFaults faults = board.bridge().faults();
+    std::vector<CallRecord> calls = board.bridge().calls();
     if (calls.size() > 5)
         calls.erase(calls.begin(), calls.end() - 5);
-    EcSnapshot ec = board.ec();
-    std::uint32_t lock = board.globalLockWord();
-    layout::FirmwareLockState firmware = board.firmwareLock();
-    Pm1Registers pm1 = board.pm1();
-    Counters counters = board.counters();
-    std::uint32_t window[2] = {board.windowRegister(kWindowEnableOffsets[0]),
-                               board.windowRegister(kWindowEnableOffsets[1])};
+    EcSnapshot ec = board.inspect().ec();
+    std::uint32_t lock = board.inspect().globalLockWord();
+    layout::FirmwareLockState firmware = board.firmwareLock().state();
+    Pm1Registers pm1 = board.inspect().pm1();
+    Counters counters = board.inspect().counters();
+    std::uint32_t window[2] = {board.inspect().windowRegister(kWindowEnableOffsets[0]),
+                               board.inspect().windowRegister(kWindowEnableOffsets[1])};
 
     if (json) {
         JsonWriter w(out);
@@ -283,9 +283,9 @@ void showBoard(Board& board, bool json, std::ostream& out) {
         w.value("bank", ec.bank).value("phase", phaseName(ec.phase));
         w.value("busyMode", busyName(ec.busyMode)).value("busyReadsLeft", ec.busyReadsLeft);
         w.beginObject("colourRegisters");
-        w.value("0x53", board.ecRegister(0, kRedRegister));
-        w.value("0x5D", board.ecRegister(0, kGreenRegister));
-        w.value("0x5B", board.ecRegister(0, kBlueRegister));
+        w.value("0x53", board.inspect().ecRegister(0, kRedRegister));
+        w.value("0x5D", board.inspect().ecRegister(0, kGreenRegister));
+        w.value("0x5B", board.inspect().ecRegister(0, kBlueRegister));
         w.endObject().endObject();
         w.beginObject("globalLock");
         w.value("word", lock).value("owned", (lock & 2) != 0).value("pending", (lock & 1) != 0);
@@ -384,7 +384,7 @@ void showBoard(Board& board, bool json, std::ostream& out) {
 }
 
 void showTrace(const Board& board, bool json, std::size_t last, std::ostream& out) {
-    std::vector<TraceEntry> entries = board.trace();
+    std::vector<TraceEntry> entries = board.inspect().trace();
     if (last && entries.size() > last)
         entries.erase(entries.begin(), entries.end() - std::ptrdiff_t(last));
     if (json) {
