@@ -6,6 +6,7 @@
 #include "virtualboard/hwio_install.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace {
@@ -171,6 +172,14 @@ TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
 
     EXPECT_EQ(onImage({"set", "temperature", "host"}).status, 0);
     EXPECT_TRUE(board->items().hostTemperature());
+}
+
+TEST_F(VboardTool, JsonShowsEveryByteOfTheBoardsText) {
+    // A product name is bytes, not UTF-8: each byte shows as the character of its value.
+    ASSERT_EQ(onImage({"create", "--product", "XR40-\xE9"}).status, 0);
+    ToolRun show = onImage({"show", "--json"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(nlohmann::json::parse(show.out)["product"], "XR40-\xC3\xA9");
 }
 
 } // namespace
