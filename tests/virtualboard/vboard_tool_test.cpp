@@ -182,4 +182,15 @@ TEST_F(VboardTool, JsonShowsEveryByteOfTheBoardsText) {
     EXPECT_EQ(nlohmann::json::parse(show.out)["product"], "XR40-\xC3\xA9");
 }
 
+TEST_F(VboardTool, HelpListsEveryCommandAndOption) {
+    ToolRun help = vboard({"help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* entry :
+         {"create [OPTIONS]", "--missing-export NAME", "show [--json]", "items [--json]",
+          "calls [--json] [--last N]", "trace [--json] [--last N]", "monitor [--rate HZ]",
+          "set KNOB", "malformed ID count|length|nul|none", "delay MS", "bridge", "--unregister",
+          "env"})
+        EXPECT_THAT(help.out, HasSubstr(entry));
+}
+
 } // namespace
