@@ -60,7 +60,7 @@ std::optional<BridgeMethod> bridgeMethodByName(std::string_view name) {
 struct AcpiBridgeStandIn::Call {
     Call(AcpiBridgeStandIn& bridge, BridgeMethod method,
          std::initializer_list<std::uint32_t> arguments, const BridgeBuffer* buffer = nullptr)
-        : board(bridge.board()), faults(board.bridgeFaults()) {
+        : board(bridge.board()), faults(board.bridge().faults()) {
         record.method = std::uint8_t(method);
         record.argumentCount = std::uint8_t(std::min<std::size_t>(arguments.size(), 3));
         std::copy_n(arguments.begin(), record.argumentCount, record.arguments);
@@ -81,7 +81,7 @@ struct AcpiBridgeStandIn::Call {
                  "the bridge has no method " +
                      std::string(bridgeMethodName(BridgeMethod(record.method))));
     }
-    ~Call() { board.logCall(record); }
+    ~Call() { board.bridge().logCall(record); }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
@@ -106,7 +106,7 @@ Board& AcpiBridgeStandIn::board() {
 }
 
 bool AcpiBridgeStandIn::online() {
-    return board().bridgeFaults().offline == 0;
+    return board().bridge().faults().offline == 0;
 }
 
 BridgeBuffer AcpiBridgeStandIn::answer(BridgeBuffer buffer, const std::vector<std::uint8_t>& reply,
@@ -128,7 +128,7 @@ void AcpiBridgeStandIn::init() {
 std::uint32_t AcpiBridgeStandIn::getItem(std::uint32_t id) {
     Call call(*this, BridgeMethod::GetItem, {id});
     call.admit();
-    const std::optional<std::uint32_t> value = call.board.readItem(id);
+    const std::optional<std::uint32_t> value = call.board.items().read(id);
     if (!value)
         call.fail(kBridgeNoSuchItem, "no item " + hexText(id));
     call.record.result = *value;
@@ -140,7 +140,7 @@ std::uint32_t AcpiBridgeStandIn::getItemEx(std::uint32_t selectorA, std::uint32_
     call.admit();
     const std::uint32_t id = (selectorA & 0xFF) << 24 | (selectorB & 0xFFFF);
     const std::optional<std::uint32_t> value =
-        selectorA > 0xFF || selectorB > 0xFFFF ? std::nullopt : call.board.readItem(id);
+        selectorA > 0xFF || selectorB > 0xFFFF ? std::nullopt : call.board.items().read(id);
     if (!value)
         call.fail(kBridgeNoSuchItem,
                   "no item at " + hexText(selectorA) + ", " + hexText(selectorB));
@@ -151,7 +151,7 @@ std::uint32_t AcpiBridgeStandIn::getItemEx(std::uint32_t selectorA, std::uint32_
 void AcpiBridgeStandIn::setItem(std::uint32_t id, std::uint32_t value, std::uint32_t control) {
     Call call(*this, BridgeMethod::SetItem, {id, value, control});
     call.admit();
-    switch (call.board.writeItem(id, value, control)) {
+    switch (call.board.items().write(id, value, control)) {
     case ItemWrite::Done:
         return;
     case ItemWrite::NoSuchItem:
@@ -191,7 +191,7 @@ BridgeBuffer AcpiBridgeStandIn::gGrp(std::uint32_t group, BridgeBuffer buffer) {
     if (call.faults.failGroupSet && call.faults.failGroup == group)
         call.fail(kBridgeGroupFailed, "group " + hexText(group) + " cannot be enumerated");
     std::vector<std::uint32_t> codes;
-    for (const FirmwareItem& item : call.board.firmwareItems())
+    for (const FirmwareItem& item : call.board.items().all())
         if (itemGroup(item.id) == group)
             codes.push_back(item.methodCode);
     BridgeBuffer out =
@@ -203,7 +203,7 @@ BridgeBuffer AcpiBridgeStandIn::gGrp(std::uint32_t group, BridgeBuffer buffer) {
 BridgeBuffer AcpiBridgeStandIn::callMethod(std::uint32_t code, BridgeBuffer buffer) {
     Call call(*this, BridgeMethod::CallMethod, {code}, &buffer);
     call.admit();
-    const std::optional<FirmwareItem> item = call.board.itemByMethodCode(code);
+    const std::optional<FirmwareItem> item = call.board.items().byMethodCode(code);
     if (!item)
         call.fail(kBridgeNoSuchItem, "no method " + hexText(code));
     std::vector<std::uint8_t> descriptor = item->descriptor;

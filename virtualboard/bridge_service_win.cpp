@@ -300,7 +300,7 @@ private:
     bool hidden(BridgeMethod method) {
         std::lock_guard lock(server_.calls());
         try {
-            const BridgeFaults faults = bridge_->board().bridgeFaults();
+            const BridgeFaults faults = bridge_->board().bridge().faults();
             return bridgeMethodName(method) ==
                    std::string_view(faults.unknownMethod,
                                     strnlen(faults.unknownMethod, sizeof faults.unknownMethod));

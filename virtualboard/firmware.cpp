@@ -1,6 +1,6 @@
 #include "virtualboard/firmware.h"
 
-#include "virtualboard/board.h"
+#include "virtualboard/inspection.h"
 
 #include <algorithm>
 #include <cmath>

@@ -84,20 +84,20 @@ Boards& boards() {
 }
 
 std::uint8_t inByte(Board* board, std::uint32_t port) {
-    return board ? board->inPort(std::uint16_t(port)) : 0xFF;
+    return board ? board->hardware().inPort(std::uint16_t(port)) : 0xFF;
 }
 
 void outByte(Board* board, std::uint32_t port, std::uint32_t value) {
     if (board)
-        board->outPort(std::uint16_t(port), std::uint8_t(value));
+        board->hardware().outPort(std::uint16_t(port), std::uint8_t(value));
 }
 
 void* map(std::uint32_t address, std::uint32_t length) {
     Board* board = boards().current();
     if (!board)
         return nullptr;
-    void* view = board->physical(address, length);
-    board->countMap(view != nullptr);
+    void* view = board->hardware().physical(address, length);
+    board->hardware().countMap(view != nullptr);
     return view;
 }
 
@@ -109,10 +109,10 @@ HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_Open(std::uint32_t) {
     Board* board = boards().current();
     if (!board)
         return 0;
-    board->countOpen();
-    if (board->openFails())
+    board->hardware().countOpen();
+    if (board->hardware().openFails())
         return 0;
-    board->startFirmwareAgent();
+    board->firmwareLock().startAgent();
     return 1;
 }
 #endif
@@ -152,7 +152,7 @@ HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_ReadMSR(std::uint32_t index,
                                                           std::uint64_t* value) {
     Board* board = boards().current();
     std::uint64_t read = 0;
-    if (!board || !value || !board->readMsr(index, read))
+    if (!board || !value || !board->hardware().readMsr(index, read))
         return 0;
     *value = read;
     return 1;
@@ -163,7 +163,7 @@ HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_ReadMSR(std::uint32_t index,
 HWIO_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_WriteMSR(std::uint32_t index,
                                                            std::uint64_t value) {
     Board* board = boards().current();
-    return board && board->writeMsr(index, value) ? 1 : 0;
+    return board && board->hardware().writeMsr(index, value) ? 1 : 0;
 }
 #endif
 
@@ -178,7 +178,7 @@ HWIO_EXPORT void* LUMIVANE_HWIO_CALL HWIO_MapMem(std::uint32_t physicalAddress,
 HWIO_EXPORT void LUMIVANE_HWIO_CALL HWIO_UnmapMem(void* view, std::uint32_t) {
     Board* board = boards().current();
     if (board && view)
-        board->countUnmap(); // views are windows into the image: nothing to release
+        board->hardware().countUnmap(); // views are windows into the image: nothing to release
 }
 #endif
 
@@ -199,7 +199,7 @@ HWIO_EXPORT void* LUMIVANE_HWIO_CALL MapPhysToLin(std::uint32_t physicalAddress,
 HWIO_EXPORT void LUMIVANE_HWIO_CALL UnmapPhysicalMemory(void*, void* view, std::uint64_t) {
     Board* board = boards().current();
     if (board && view)
-        board->countUnmap();
+        board->hardware().countUnmap();
 }
 #endif
 

@@ -4,7 +4,7 @@
 // and the ACPI tables the global lock needs (RSDP, RSDT, FADT, FACS), laid out in
 // emulated physical memory and, as the operating system would offer them, as files.
 
-#include "virtualboard/board.h"
+#include "virtualboard/board_options.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -46,14 +46,14 @@ private:
 
 void colourThroughStandIn(benchmark::State& state, virtualboard::BusyMode busy) {
     virtualboard::Board& board = BenchBoard::instance().board();
-    board.setBusyMode(busy);
+    board.knobs().setBusyMode(busy);
     static board::EcPortBinding ports(
         os::fileBesideExecutable(virtualboard::hwioBareName()).string());
     if (!ports.canWrite() && ports.loadHwio() != board::kHwioLoaded) {
         state.SkipWithError("the I/O library stand-in is not beside the benchmark");
         return;
     }
-    board.resetCounters();
+    board.knobs().resetCounters();
     std::uint8_t value = 0;
     for (auto _ : state) {
         ++value;
@@ -61,7 +61,7 @@ void colourThroughStandIn(benchmark::State& state, virtualboard::BusyMode busy) 
         ports.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, value);
         ports.ecWriteBanked(board::kLedBank, board::kLedRedRegister, value);
     }
-    auto counters = board.counters();
+    auto counters = board.inspect().counters();
     double colours = double(state.iterations());
     state.counters["portWrites/colour"] = double(counters.portWrites) / colours;
     state.counters["statusReads/colour"] = double(counters.ecStatusReads) / colours;

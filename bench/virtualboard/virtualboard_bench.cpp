@@ -64,9 +64,9 @@ BENCHMARK(ColourWrite);
 void MonitorFrame(benchmark::State& state) {
     auto& board = *bench().board;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(board.ledColour());
-        benchmark::DoNotOptimize(board.globalLockWord());
-        board.serviceFirmware();
+        benchmark::DoNotOptimize(board.inspect().ledColour());
+        benchmark::DoNotOptimize(board.inspect().globalLockWord());
+        board.firmwareLock().service();
     }
 }
 BENCHMARK(MonitorFrame);

@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     }
     auto board = virtualboard::Board::open(virtualboard::Board::defaultImagePath());
     auto* counters = reinterpret_cast<std::uint32_t*>(
-        board->physical(virtualboard::kBiosAreaAddress + 0x100, 16));
+        board->hardware().physical(virtualboard::kBiosAreaAddress + 0x100, 16));
     std::atomic_ref<std::uint32_t> inside(counters[0]), overlaps(counters[1]), taken(counters[2]),
         ready(counters[3]);
 

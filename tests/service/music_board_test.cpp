@@ -39,26 +39,28 @@ TEST(MusicOnTheBoard, AToneLightsTheLedsAndStoppingFreezesThem) {
     effect.start();
     ASSERT_TRUE(effect.capture().waitStreaming(5000));
     // Silence first: the colour thread writes black.
-    ASSERT_TRUE(eventually([&] { return board->counters().ecTransactions >= 12; }));
-    EXPECT_EQ(board->ledColour(), virtualboard::LedColour{});
+    ASSERT_TRUE(eventually([&] { return board->inspect().counters().ecTransactions >= 12; }));
+    EXPECT_EQ(board->inspect().ledColour(), virtualboard::LedColour{});
 
     std::thread player([] { play(1000, 400ms); });
-    EXPECT_TRUE(eventually([&] { return board->ledColour() != virtualboard::LedColour{}; }));
+    EXPECT_TRUE(
+        eventually([&] { return board->inspect().ledColour() != virtualboard::LedColour{}; }));
     player.join();
 
     effect.stop();
-    const auto frozen = board->ledColour();
-    const auto writes = board->counters().ecTransactions;
+    const auto frozen = board->inspect().ledColour();
+    const auto writes = board->inspect().counters().ecTransactions;
     std::this_thread::sleep_for(60ms);
-    EXPECT_EQ(board->ledColour(), frozen);
-    EXPECT_EQ(board->counters().ecTransactions, writes) << "a register write after stop()";
+    EXPECT_EQ(board->inspect().ledColour(), frozen);
+    EXPECT_EQ(board->inspect().counters().ecTransactions, writes)
+        << "a register write after stop()";
     // Every packet was analysed under the firmware's global lock, each time given back.
-    EXPECT_GT(board->counters().maps, 0u);
-    EXPECT_EQ(board->globalLockWord() & 3u, 0u);
+    EXPECT_GT(board->inspect().counters().maps, 0u);
+    EXPECT_EQ(board->inspect().globalLockWord() & 3u, 0u);
 
     // Each colour went out blue, green, red, every register behind its bank selection.
     std::vector<std::uint8_t> registers;
-    for (const auto& entry : board->trace())
+    for (const auto& entry : board->inspect().trace())
         if (entry.kind == virtualboard::TraceKind::RegisterWrite)
             registers.push_back(entry.reg);
     ASSERT_GE(registers.size(), 6u);

@@ -9,14 +9,14 @@ using board::LedColour;
 namespace {
 
 LedColour onBoard(virtualboard::Board& board) {
-    const virtualboard::LedColour c = board.ledColour();
+    const virtualboard::LedColour c = board.inspect().ledColour();
     return {c.red, c.green, c.blue};
 }
 
 // The colour registers written since the trace was cleared, in order.
 std::vector<std::uint8_t> registersWritten(virtualboard::Board& board) {
     std::vector<std::uint8_t> registers;
-    for (const virtualboard::TraceEntry& e : board.trace())
+    for (const virtualboard::TraceEntry& e : board.inspect().trace())
         if (e.kind == virtualboard::TraceKind::RegisterWrite &&
             e.reg != virtualboard::kEcBankRegister)
             registers.push_back(e.reg);
@@ -51,31 +51,32 @@ TEST(TemperatureColour, RunsFromGreenThroughYellowToRed) {
 
 TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
     virtualboard::Board& board = sharedBoard();
-    board.setGlobalLockWord(0);
+    board.knobs().setGlobalLockWord(0);
     EcLedPort port(registry);
     for (std::int32_t celsius : {45, 20, 60, 33}) {
-        board.clearTrace();
+        board.knobs().clearTrace();
         port.showTemperature(celsius);
         EXPECT_EQ(onBoard(board), EcLedPort::temperatureColour(celsius)) << celsius;
         EXPECT_EQ(
             registersWritten(board),
             (std::vector<std::uint8_t>{virtualboard::kRedRegister, virtualboard::kGreenRegister,
                                        virtualboard::kBlueRegister}));
-        EXPECT_EQ(board.globalLockWord(), 0u) << "the lock taken for the write is given back";
+        EXPECT_EQ(board.inspect().globalLockWord(), 0u)
+            << "the lock taken for the write is given back";
     }
 
     // The firmware holds the lock and does not let go: the colour goes out all the
     // same, and the firmware's ownership is left alone.
-    board.setGlobalLockWord(2);
+    board.knobs().setGlobalLockWord(2);
     port.showTemperature(59);
     EXPECT_EQ(onBoard(board), (LedColour{255, 13, 0}));
-    EXPECT_EQ(board.globalLockWord() & 2u, 2u);
-    board.setGlobalLockWord(0);
+    EXPECT_EQ(board.inspect().globalLockWord() & 2u, 2u);
+    board.knobs().setGlobalLockWord(0);
 }
 
 TEST_F(ControllerTest, TheThermalThreadShowsEachReadingAndNothingWithoutOne) {
     virtualboard::Board& board = sharedBoard();
-    board.setGlobalLockWord(0);
+    board.knobs().setGlobalLockWord(0);
     bridge.setValue(board::kCpuTemperatureItem, 455);
     auto controller = makeController();
     controller->setMode(2);
@@ -98,9 +99,9 @@ TEST_F(ControllerTest, TheThermalThreadShowsEachReadingAndNothingWithoutOne) {
     bridge.removeValue(board::kCpuTemperatureItem);
     const std::size_t reads = bridge.reads(board::kCpuTemperatureItem);
     ASSERT_TRUE(eventually([&] { return bridge.reads(board::kCpuTemperatureItem) >= reads + 1; }));
-    const auto writes = board.counters().ecTransactions;
+    const auto writes = board.inspect().counters().ecTransactions;
     ASSERT_TRUE(eventually([&] { return bridge.reads(board::kCpuTemperatureItem) >= reads + 4; }));
-    EXPECT_EQ(board.counters().ecTransactions, writes);
+    EXPECT_EQ(board.inspect().counters().ecTransactions, writes);
     EXPECT_EQ(onBoard(board), (LedColour{1, 255, 0}));
 
     bridge.setValue(board::kCpuTemperatureItem, 400);

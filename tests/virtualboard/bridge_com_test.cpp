@@ -116,7 +116,7 @@ TEST_F(ComBridge, EveryMethodCrossesToTheServerAndLandsInTheCallLog) {
     EXPECT_EQ(AcpiGetItemEx(0x06, 0x12, &value), 1);
     EXPECT_EQ(value, 387u);
     EXPECT_EQ(AcpiSetItem(kLightingOnItem, 0, 1), 1);
-    EXPECT_EQ(board->ledColour(), LedColour{});
+    EXPECT_EQ(board->inspect().ledColour(), LedColour{});
 
     Bytes echoed = {1, 2, 3, 4, 5, 6};
     std::uint32_t length = 6;
@@ -142,7 +142,7 @@ TEST_F(ComBridge, EveryMethodCrossesToTheServerAndLandsInTheCallLog) {
     EXPECT_EQ(AcpiCallMethod(&code, descriptor.data(), &length), 1);
     EXPECT_TRUE(vbtest::readPackage(Bytes(descriptor.begin(), descriptor.begin() + length)));
 
-    const std::vector<CallRecord> calls = board->calls();
+    const std::vector<CallRecord> calls = board->bridge().calls();
     ASSERT_EQ(calls.size(), 8u);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(BridgeMethod(calls[i].method), kBridgeMethods[i]) << i;
@@ -174,7 +174,7 @@ TEST_F(ComBridge, ALongerAnswerReplacesTheArrayAndTheLengthTellsWhatCounts) {
     BridgeFaults faults{};
     faults.shorten = 1;
     faults.shortenTo = 12;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     array.bytes.assign(4096, 0);
     length = 4096;
     ASSERT_EQ(session->invoke("iAcpiGGrp", arguments), 0);
@@ -210,7 +210,7 @@ TEST_F(ComBridge, OnlyTheBridgesOwnTypesAndCountsAreAccepted) {
     EXPECT_EQ(invokeDirectly(L"iAcpiReboot", {}), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(invokeDirectly(L"iAcpiGetItem", {unsignedValue(0x13069999), out}),
               HRESULT(kBridgeNoSuchItem));
-    EXPECT_EQ(board->firmwareItem(kLightingOnItem)->writes, 0u) << "a refused call writes nothing";
+    EXPECT_EQ(board->items().find(kLightingOnItem)->writes, 0u) << "a refused call writes nothing";
 }
 
 TEST_F(ComBridge, FaultKnobsProduceTheFaultsAClientSees) {
@@ -218,7 +218,7 @@ TEST_F(ComBridge, FaultKnobsProduceTheFaultsAClientSees) {
     std::strcpy(faults.unknownMethod, "iAcpiGetItem");
     faults.failGroupSet = 1;
     faults.failGroup = 0x06;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     std::uint32_t value = 1234;
     EXPECT_EQ(AcpiGetItem(kCpuTemperatureItem, &value), 0);
     EXPECT_EQ(value, 1234u);
@@ -231,8 +231,8 @@ TEST_F(ComBridge, FaultKnobsProduceTheFaultsAClientSees) {
     faults = {};
     faults.malformedItem = kEffectWordItem;
     faults.malformedKind = std::uint32_t(MalformedKind::ElementCount);
-    board->setBridgeFaults(faults);
-    const std::optional<FirmwareItem> effect = board->firmwareItem(kEffectWordItem);
+    board->bridge().setFaults(faults);
+    const std::optional<FirmwareItem> effect = board->items().find(kEffectWordItem);
     ASSERT_TRUE(effect);
     std::uint32_t code = effect->methodCode;
     Bytes descriptor(4096, 0);
@@ -243,13 +243,13 @@ TEST_F(ComBridge, FaultKnobsProduceTheFaultsAClientSees) {
     // Offline: to the client, a server that does not start; B[0] is not even written.
     faults = {};
     faults.offline = 1;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     EXPECT_EQ(AcpiInit(), 0);
     list.assign(64, 0x55);
     length = 64;
     EXPECT_EQ(AcpiGGrp(0x13, list.data(), &length), 0);
     EXPECT_EQ(list[0], 0x55);
-    board->setBridgeFaults({});
+    board->bridge().setFaults({});
     EXPECT_EQ(AcpiInit(), 1);
 
     // Not registered at all, then registered again.

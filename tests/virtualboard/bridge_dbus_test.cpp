@@ -158,7 +158,7 @@ TEST_F(DbusBridge, EveryMethodCrossesTheBusAndLandsInTheCallLog) {
     EXPECT_EQ(client.getItem(kCpuTemperatureItem), 456u);
     EXPECT_EQ(client.getItemEx(0x06, 0x12), 456u);
     client.setItem(kLightingOnItem, 0, 1);
-    EXPECT_EQ(board->ledColour(), LedColour{});
+    EXPECT_EQ(board->inspect().ledColour(), LedColour{});
     const BufferAnswer echoed = client.buffered("iAcpiSetItemBuffer", 5u, Bytes{1, 2, 3, 4, 5, 6});
     EXPECT_EQ(echoed.returned(), (Bytes{1, 2, 3, 4, 5, 6}));
     const BufferAnswer info = client.buffered("iAcpiMbif", std::nullopt, Bytes(64, 0));
@@ -167,7 +167,7 @@ TEST_F(DbusBridge, EveryMethodCrossesTheBusAndLandsInTheCallLog) {
     EXPECT_EQ(package->elements.at(1).text, "XR40-SUMMIT");
     EXPECT_GT(client.gGrp(0x06).length, 8u);
 
-    const std::vector<CallRecord> calls = board->calls();
+    const std::vector<CallRecord> calls = board->bridge().calls();
     ASSERT_EQ(calls.size(), 7u);
     const BridgeMethod order[] = {BridgeMethod::Init,          BridgeMethod::GetItem,
                                   BridgeMethod::GetItemEx,     BridgeMethod::SetItem,
@@ -180,7 +180,7 @@ TEST_F(DbusBridge, EveryMethodCrossesTheBusAndLandsInTheCallLog) {
     EXPECT_EQ(calls[3].arguments[0], kLightingOnItem);
     EXPECT_EQ(calls[4].lengthIn, 6u);
     EXPECT_EQ(calls[6].headerIn & 0xFF, 0xE1u);
-    EXPECT_EQ(board->firmwareItem(kLightingOnItem)->lastControl, 1u);
+    EXPECT_EQ(board->items().find(kLightingOnItem)->lastControl, 1u);
 
     EXPECT_EQ(bridge.stop(), 0) << "the bridge ends cleanly when asked";
 }
@@ -196,7 +196,7 @@ TEST_F(DbusBridge, FaultKnobsReachTheBus) {
     faults.shortenTo = 12;
     faults.failGroupSet = 1;
     faults.failGroup = 0x06;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     EXPECT_EQ(errorOf([&] { client.buffered("iAcpiMbif", std::nullopt, Bytes(8, 0)); }),
               "org.freedesktop.DBus.Error.UnknownMethod");
     EXPECT_EQ(client.gGrp(0x13).length, 12u);
@@ -205,10 +205,10 @@ TEST_F(DbusBridge, FaultKnobsReachTheBus) {
 
     faults = {};
     faults.offline = 1;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     ASSERT_TRUE(nameOwned(false)) << "an offline bridge gives its name up";
     faults = {};
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     ASSERT_TRUE(nameOwned(true)) << "the bridge takes its name back";
     EXPECT_EQ(client.getItem(kCpuTemperatureItem), 456u);
 }

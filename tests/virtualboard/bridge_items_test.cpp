@@ -44,9 +44,10 @@ TEST_F(ItemsOverTheBridge, TheTemperatureEffectOfACommandLineRunShowsOnTheBoard)
 
     // 38.7 degrees, in whole degrees as the effect shows them.
     const board::LedColour expected = board::EcLedPort::temperatureColour(38);
-    EXPECT_EQ(board->ledView().source, LedView::Source::Software);
-    EXPECT_EQ(board->ledColour(), (LedColour{expected.red, expected.green, expected.blue}));
-    EXPECT_EQ(board->firmwareItem(kLightingControlItem)->value, 1u);
+    EXPECT_EQ(board->inspect().ledView().source, LedView::Source::Software);
+    EXPECT_EQ(board->inspect().ledColour(),
+              (LedColour{expected.red, expected.green, expected.blue}));
+    EXPECT_EQ(board->items().find(kLightingControlItem)->value, 1u);
     EXPECT_EQ(vbtest::runProgram(tool, {"effect", "sparkle"}), 2);
 }
 

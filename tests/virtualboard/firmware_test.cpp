@@ -111,11 +111,11 @@ TEST_F(FirmwareItems, WritesKeepTheirControlWordAndTheLogRecordsEveryCall) {
     bridge->setItem(kEffectWordItem, 0x00FF0003, 1);
     bridge->setItem(kLightingControlItem, 1, 3);
 
-    const auto effect = board->firmwareItem(kEffectWordItem);
+    const auto effect = board->items().find(kEffectWordItem);
     ASSERT_TRUE(effect);
     EXPECT_EQ(effect->value, 0x00FF0003u);
     EXPECT_EQ(effect->lastControl, 1u);
-    EXPECT_EQ(board->firmwareItem(kLightingControlItem)->lastControl, 3u);
+    EXPECT_EQ(board->items().find(kLightingControlItem)->lastControl, 3u);
 
     // Unknown and read-only items are refused and change nothing.
     auto statusOf = [](auto call) {
@@ -130,7 +130,7 @@ TEST_F(FirmwareItems, WritesKeepTheirControlWordAndTheLogRecordsEveryCall) {
     EXPECT_EQ(statusOf([&] { bridge->setItem(kCpuTemperatureItem, 0, 1); }), kBridgeReadOnly);
     EXPECT_EQ(bridge->getItem(kCpuTemperatureItem), 512u);
 
-    const std::vector<CallRecord> calls = board->calls();
+    const std::vector<CallRecord> calls = board->bridge().calls();
     ASSERT_EQ(calls.size(), 8u);
     EXPECT_EQ(BridgeMethod(calls[3].method), BridgeMethod::SetItem);
     EXPECT_EQ(calls[3].argumentCount, 3);
@@ -144,12 +144,12 @@ TEST_F(FirmwareItems, WritesKeepTheirControlWordAndTheLogRecordsEveryCall) {
         EXPECT_EQ(calls[i].sequence, calls[i - 1].sequence + 1);
         EXPECT_GE(calls[i].timeMs, calls[i - 1].timeMs);
     }
-    board->clearCalls();
-    EXPECT_TRUE(board->calls().empty());
+    board->bridge().clearCalls();
+    EXPECT_TRUE(board->bridge().calls().empty());
 }
 
 TEST_F(FirmwareItems, AnswersFillTheArrayGrowItWhenLongerAndHonourTheShortenKnob) {
-    const std::vector<std::uint8_t> descriptor = board->firmwareItem(kLightingOnItem)->descriptor;
+    const std::vector<std::uint8_t> descriptor = board->items().find(kLightingOnItem)->descriptor;
     const std::uint32_t code = methodCodeOf(kLightingOnItem);
 
     BridgeBuffer roomy = bridge->callMethod(code, request(0, 4096));
@@ -164,14 +164,14 @@ TEST_F(FirmwareItems, AnswersFillTheArrayGrowItWhenLongerAndHonourTheShortenKnob
     BridgeFaults faults{};
     faults.shorten = 1;
     faults.shortenTo = 20;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     EXPECT_EQ(bridge->callMethod(code, request()).length, 20u);
     EXPECT_EQ(bridge->gGrp(0x13, request(0xE1)).length, 20u);
-    EXPECT_EQ(board->calls().back().lengthOut, 20u);
-    EXPECT_EQ(board->calls().back().headerIn, 0xE1u);
+    EXPECT_EQ(board->bridge().calls().back().lengthOut, 20u);
+    EXPECT_EQ(board->bridge().calls().back().headerIn, 0xE1u);
 
     // The buffer of iAcpiSetItemBuffer goes back as it came; iAcpiMbif names the board.
-    board->setBridgeFaults({});
+    board->bridge().setFaults({});
     BridgeBuffer echoed = bridge->setItemBuffer(7, request(0x11223344, 16));
     EXPECT_EQ(echoed.length, 16u);
     EXPECT_EQ(vbtest::le32(echoed.bytes, 0), 0x11223344u);
@@ -194,13 +194,14 @@ TEST_F(FirmwareItems, FaultKnobsProduceTheirFaults) {
     std::strcpy(faults.unknownMethod, "iAcpiGetItem");
     faults.failGroupSet = 1;
     faults.failGroup = 0x13;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     EXPECT_EQ(statusOf([&] { bridge->getItem(kLightingOnItem); }), kBridgeUnknownMethod);
     EXPECT_EQ(statusOf([&] { bridge->setItem(kLightingOnItem, 0, 1); }), 0)
         << "only the named method is unknown";
     EXPECT_EQ(statusOf([&] { bridge->gGrp(0x13, request(0xE1)); }), kBridgeGroupFailed);
     EXPECT_EQ(statusOf([&] { bridge->gGrp(0x06, request(0xE1)); }), 0);
-    EXPECT_EQ(board->calls().front().status, kBridgeUnknownMethod) << "refused calls are logged";
+    EXPECT_EQ(board->bridge().calls().front().status, kBridgeUnknownMethod)
+        << "refused calls are logged";
 
     // Each way of spoiling a descriptor defeats a careful reader, and only for that item.
     const std::uint32_t code = methodCodeOf(kLightingOnItem);
@@ -209,7 +210,7 @@ TEST_F(FirmwareItems, FaultKnobsProduceTheirFaults) {
         faults = {};
         faults.malformedItem = kLightingOnItem;
         faults.malformedKind = std::uint32_t(kind);
-        board->setBridgeFaults(faults);
+        board->bridge().setFaults(faults);
         auto spoilt = readPackage(returned(bridge->callMethod(code, request())));
         const bool caught =
             !spoilt || std::any_of(spoilt->elements.begin() + 8, spoilt->elements.end(),
@@ -222,14 +223,14 @@ TEST_F(FirmwareItems, FaultKnobsProduceTheirFaults) {
     // A slow bridge answers, late.
     faults = {};
     faults.delayMs = 60;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EQ(bridge->getItem(kCpuTemperatureItem), 512u);
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(60));
 
     faults = {};
     faults.offline = 1;
-    board->setBridgeFaults(faults);
+    board->bridge().setFaults(faults);
     EXPECT_FALSE(bridge->online());
 }
 
@@ -265,31 +266,33 @@ TEST(FirmwareEffects, EachEffectWordRendersItsOwnColour) {
 }
 
 TEST_F(FirmwareItems, TheShownColourFollowsTheLightingItems) {
-    board->setEcRegister(0, kRedRegister, 0x10);
-    board->setEcRegister(0, kGreenRegister, 0x20);
-    board->setEcRegister(0, kBlueRegister, 0x30);
-    EXPECT_EQ(board->ledColour(), (LedColour{0x10, 0x20, 0x30})) << "software drives at power-on";
+    board->knobs().setEcRegister(0, kRedRegister, 0x10);
+    board->knobs().setEcRegister(0, kGreenRegister, 0x20);
+    board->knobs().setEcRegister(0, kBlueRegister, 0x30);
+    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0x10, 0x20, 0x30}))
+        << "software drives at power-on";
 
     bridge->setItem(kLightingControlItem, 0, 1);
     bridge->setItem(kEffectWordItem, 0x0000FF01, 1); // Static red
-    LedView view = board->ledView();
+    LedView view = board->inspect().ledView();
     EXPECT_EQ(view.source, LedView::Source::Firmware);
     EXPECT_EQ(view.colour, (LedColour{0xFF, 0, 0}));
 
     // Strobing starts lit when programmed and is dark within its period.
     bridge->setItem(kEffectWordItem, 0x00FF0003, 1);
-    const std::uint64_t at = board->firmwareItem(kEffectWordItem)->writtenAtMs;
-    EXPECT_EQ(board->ledViewAt(at).colour, (LedColour{0, 0xFF, 0}));
-    EXPECT_EQ(board->ledViewAt(at + kStrobeOnMs).colour, LedColour{});
+    const std::uint64_t at = board->items().find(kEffectWordItem)->writtenAtMs;
+    EXPECT_EQ(board->inspect().ledViewAt(at).colour, (LedColour{0, 0xFF, 0}));
+    EXPECT_EQ(board->inspect().ledViewAt(at + kStrobeOnMs).colour, LedColour{});
 
     bridge->setItem(kLightingOnItem, 0, 1);
-    EXPECT_EQ(board->ledView().source, LedView::Source::Dark);
-    EXPECT_EQ(board->ledColour(), LedColour{});
-    EXPECT_EQ(board->ecColour(), (LedColour{0x10, 0x20, 0x30})) << "the EC keeps its registers";
+    EXPECT_EQ(board->inspect().ledView().source, LedView::Source::Dark);
+    EXPECT_EQ(board->inspect().ledColour(), LedColour{});
+    EXPECT_EQ(board->inspect().ecColour(), (LedColour{0x10, 0x20, 0x30}))
+        << "the EC keeps its registers";
 
     bridge->setItem(kLightingOnItem, 1, 1);
     bridge->setItem(kLightingControlItem, 1, 3);
-    EXPECT_EQ(board->ledColour(), (LedColour{0x10, 0x20, 0x30}));
+    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0x10, 0x20, 0x30}));
 }
 
 TEST_F(FirmwareItems, TemperatureComesFromTheHostSensorWhenAskedAndOneExists) {
@@ -312,11 +315,11 @@ TEST_F(FirmwareItems, TemperatureComesFromTheHostSensorWhenAskedAndOneExists) {
     EXPECT_EQ(hostCpuTemperature(sys.path().string()), 649u) << "a CPU sensor driver wins";
 
     // Pinned, the item reads what was set whatever the host has.
-    board->setTemperature(733);
-    EXPECT_FALSE(board->hostTemperature());
+    board->items().setTemperature(733);
+    EXPECT_FALSE(board->items().hostTemperature());
     EXPECT_EQ(bridge->getItem(kCpuTemperatureItem), 733u);
-    board->setTemperature(std::nullopt);
-    EXPECT_TRUE(board->hostTemperature());
+    board->items().setTemperature(std::nullopt);
+    EXPECT_TRUE(board->items().hostTemperature());
     // A real sensor moves between reads; without one the set value stays.
     if (hostCpuTemperature()) {
         EXPECT_LT(bridge->getItem(kCpuTemperatureItem), 1500u);

@@ -145,7 +145,7 @@ TEST_F(BoardTables, ScanAndTableServiceAgree) {
     auto* facs = static_cast<std::uint8_t*>(hwio.mapMem(facsAddress, 24));
     ASSERT_NE(facs, nullptr);
     EXPECT_EQ(std::memcmp(facs, "FACS", 4), 0);
-    board->setGlobalLockWord(2);
+    board->knobs().setGlobalLockWord(2);
     EXPECT_EQ(le32(facs + 16), 2u);
     Bytes facsFile = os::readFirmwareTable(os::kFirmwareProviderAcpi, os::firmwareTableId("FACS"));
     ASSERT_EQ(facsFile.size(), 64u);

@@ -6,6 +6,7 @@
 #include "virtualboard/hwio_install.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace {
@@ -83,18 +84,18 @@ TEST_F(VboardTool, CreateOptionsAndKnobsReachTheImage) {
     auto board = virtualboard::Board::open(image());
     EXPECT_EQ(board->facts().productName, "OTHER-BOARD");
     EXPECT_EQ(board->facts().baseboards, 2);
-    EXPECT_EQ(board->ec().busyReadsLeft, 4u);
-    EXPECT_TRUE(board->openFails());
+    EXPECT_EQ(board->inspect().ec().busyReadsLeft, 4u);
+    EXPECT_TRUE(board->hardware().openFails());
     EXPECT_EQ(board->facts().missingExport, "HWIO_MapMem");
 
     EXPECT_EQ(onImage({"set", "busy", "always"}).status, 0);
-    EXPECT_EQ(board->ec().busyMode, virtualboard::BusyMode::Always);
+    EXPECT_EQ(board->inspect().ec().busyMode, virtualboard::BusyMode::Always);
     EXPECT_EQ(onImage({"set", "open-fails", "off"}).status, 0);
-    EXPECT_FALSE(board->openFails());
+    EXPECT_FALSE(board->hardware().openFails());
     EXPECT_EQ(onImage({"set", "register", "0", "0x5D", "200"}).status, 0);
-    EXPECT_EQ(board->ledColour().green, 200);
+    EXPECT_EQ(board->inspect().ledColour().green, 200);
     EXPECT_EQ(onImage({"set", "lock-word", "3"}).status, 0);
-    EXPECT_EQ(board->globalLockWord(), 3u);
+    EXPECT_EQ(board->inspect().globalLockWord(), 3u);
     EXPECT_THAT(onImage({"show", "--json"}).out, HasSubstr("\"pending\": true"));
 
     ToolRun env = onImage({"env"});
@@ -111,7 +112,7 @@ TEST_F(VboardTool, BadRequestsAreRefusedAndChangeNothing) {
     EXPECT_EQ(onImage({"set", "busy", "sometimes"}).status, 2);
     EXPECT_EQ(onImage({"set", "register", "0", "0x153", "1"}).status, 2);
     EXPECT_EQ(onImage({"show", "--jsn"}).status, 2);
-    EXPECT_EQ(board->ec().busyMode, virtualboard::BusyMode::Never);
+    EXPECT_EQ(board->inspect().ec().busyMode, virtualboard::BusyMode::Never);
 
     ToolRun overlapping = onImage({"create", "--table-address", "0xFDAE0100"});
     EXPECT_EQ(overlapping.status, 1);
@@ -141,8 +142,8 @@ namespace {
 TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
     ASSERT_EQ(onImage({"create", "--firmware-drives", "--temperature", "377"}).status, 0);
     auto board = virtualboard::Board::open(image());
-    EXPECT_EQ(board->readItem(0x06030012), 377u);
-    EXPECT_EQ(board->ledView().source, virtualboard::LedView::Source::Firmware);
+    EXPECT_EQ(board->items().read(0x06030012), 377u);
+    EXPECT_EQ(board->inspect().ledView().source, virtualboard::LedView::Source::Firmware);
 
     EXPECT_EQ(onImage({"set", "item", "0x13060042", "0x00FF0001"}).status, 0);
     EXPECT_THAT(onImage({"show"}).out, HasSubstr("red 0x00  green 0xFF  blue 0x00  (firmware"));
@@ -151,7 +152,7 @@ TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
     EXPECT_EQ(onImage({"set", "unknown-method", "iAcpiGGrp"}).status, 0);
     EXPECT_EQ(onImage({"set", "fail-group", "0x06"}).status, 0);
     EXPECT_EQ(onImage({"set", "bridge", "offline"}).status, 0);
-    const virtualboard::BridgeFaults faults = board->bridgeFaults();
+    const virtualboard::BridgeFaults faults = board->bridge().faults();
     EXPECT_EQ(faults.malformedItem, 0x13060040u);
     EXPECT_EQ(faults.malformedKind, std::uint32_t(virtualboard::MalformedKind::StringNul));
     EXPECT_EQ(faults.shortenTo, 16u);
@@ -165,12 +166,31 @@ TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
     EXPECT_EQ(onImage({"set", "unknown-method", "iAcpiFrob"}).status, 2);
     EXPECT_EQ(onImage({"set", "malformed", "0x13060040", "twisted"}).status, 2);
     EXPECT_EQ(onImage({"set", "fail-group", "0x100"}).status, 2);
-    EXPECT_STREQ(board->bridgeFaults().unknownMethod, "iAcpiGGrp");
-    EXPECT_EQ(board->bridgeFaults().malformedKind,
+    EXPECT_STREQ(board->bridge().faults().unknownMethod, "iAcpiGGrp");
+    EXPECT_EQ(board->bridge().faults().malformedKind,
               std::uint32_t(virtualboard::MalformedKind::StringNul));
 
     EXPECT_EQ(onImage({"set", "temperature", "host"}).status, 0);
-    EXPECT_TRUE(board->hostTemperature());
+    EXPECT_TRUE(board->items().hostTemperature());
+}
+
+TEST_F(VboardTool, JsonShowsEveryByteOfTheBoardsText) {
+    // A product name is bytes, not UTF-8: each byte shows as the character of its value.
+    ASSERT_EQ(onImage({"create", "--product", "XR40-\xE9"}).status, 0);
+    ToolRun show = onImage({"show", "--json"});
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_EQ(nlohmann::json::parse(show.out)["product"], "XR40-\xC3\xA9");
+}
+
+TEST_F(VboardTool, HelpListsEveryCommandAndOption) {
+    ToolRun help = vboard({"help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* entry :
+         {"create [OPTIONS]", "--missing-export NAME", "show [--json]", "items [--json]",
+          "calls [--json] [--last N]", "trace [--json] [--last N]", "monitor [--rate HZ]",
+          "set KNOB", "malformed ID count|length|nul|none", "delay MS", "bridge", "--unregister",
+          "env"})
+        EXPECT_THAT(help.out, HasSubstr(entry));
 }
 
 } // namespace

@@ -5,16 +5,17 @@
 #include "virtualboard/firmware.h"
 #include "virtualboard/hwio_install.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 
 namespace vboard {
 
@@ -24,51 +25,6 @@ using virtualboard::BoardOptions;
 using virtualboard::BusyMode;
 
 namespace {
-
-const char* const kUsage = R"(usage: vboard [--image PATH] COMMAND [OPTIONS]
-
-The board image is PATH, else $VBOARD_IMAGE, else lumivane-vboard.img in the user's
-runtime directory.
-
-commands:
-  create [OPTIONS]        make a new board (replaces the image)
-      --product NAME            baseboard product name (default XR40-SUMMIT)
-      --second-product NAME     product name of the second baseboard
-      --baseboards 0|1|2        number of baseboard structures (default 1)
-      --baseboard-length N      formatted-area length of each (default 15, at least 6)
-      --table-address ADDR      SMBIOS structure table address (default 0x000E1234)
-      --entry-point-offset OFF  "_SM_" at 0xF0000 + OFF (default 0x800)
-      --no-rsdp                 no "RSD PTR" in the BIOS area
-      --no-table-service        leave the firmware directory empty
-      --firmware-dir DIR        firmware-table directory (default IMAGE.firmware)
-      --hwio-dir DIR            where to install the HwIO stand-in (default IMAGE.hwio)
-      --busy never|always|reads:N   EC status behaviour (default never)
-      --firmware-lock MS        the firmware owns the global lock for MS ms
-      --open-fails              HWIO_Open returns 0
-      --missing-export NAME     the installed HwIO stand-in lacks NAME
-      --firmware-drives         the firmware drives the LEDs at power-on (0x13060041 = 0)
-      --temperature TENTHS      CPU temperature item pinned to TENTHS of a degree
-  show [--json]           LED colour, items, EC, lock word, PM1, register window,
-                          counters, the bridge's knobs and last calls
-  items [--json]          the firmware items with their values and control words
-  calls [--json] [--last N]   the bridge's call log, oldest first
-  trace [--json] [--last N]   the port writes and register changes, oldest first
-  monitor [--rate HZ] [--frames N]  live swatch of the LED colour (default 60 Hz)
-  set KNOB VALUE...       busy never|always|reads:N; open-fails on|off;
-                          firmware-lock MS; lock-word VALUE; register BANK REG VALUE;
-                          reset-counters; clear-trace; clear-calls;
-                          temperature TENTHS|host; item ID VALUE;
-                          bridge online|offline; unknown-method NAME|none;
-                          shorten LENGTH|off; fail-group GROUP|none;
-                          malformed ID count|length|nul|none; delay MS
-  bridge                  serve the ACPI bridge: on D-Bus ($LUMIVANE_BUS: system or
-                          session), or as the automation server on Windows
-      --register [--linger MS]  Windows: make this board's vboard the ProgID's server;
-                                started by COM it ends MS ms after its last client
-                                (default 2000)
-      --unregister              Windows: remove that registration
-  env                     shell lines that point programs at this board
-)";
 
 class UsageError : public std::runtime_error {
 public:
@@ -88,6 +44,10 @@ std::uint64_t number(const std::string& text, std::uint64_t maximum, const std::
     return value;
 }
 
+std::uint32_t number32(const std::string& text, const std::string& what) {
+    return std::uint32_t(number(text, 0xFFFFFFFF, what));
+}
+
 void parseBusy(const std::string& text, BusyMode& mode, std::uint32_t& reads) {
     if (text == "never") {
         mode = BusyMode::Never;
@@ -95,7 +55,7 @@ void parseBusy(const std::string& text, BusyMode& mode, std::uint32_t& reads) {
         mode = BusyMode::Always;
     } else if (text.rfind("reads:", 0) == 0) {
         mode = BusyMode::ForReads;
-        reads = std::uint32_t(number(text.substr(6), 0xFFFFFFFF, "busy reads"));
+        reads = number32(text.substr(6), "busy reads");
     } else {
         throw UsageError("busy mode is never, always or reads:N, not '" + text + "'");
     }
@@ -125,6 +85,10 @@ public:
             }
         return std::nullopt;
     }
+    std::size_t last() {
+        auto v = option("--last");
+        return v ? std::size_t(number(*v, 0xFFFFFFFF, "--last")) : 0;
+    }
     std::vector<std::string> rest() {
         for (const std::string& arg : args_)
             if (arg.rfind("--", 0) == 0)
@@ -139,6 +103,195 @@ public:
 private:
     std::vector<std::string> args_;
 };
+
+// What a command gets: the image, its arguments and, for the commands that work on
+// an existing board, that board.
+struct Invocation {
+    std::filesystem::path image;
+    Arguments args;
+    std::ostream& out;
+    std::ostream& err;
+    Board* board = nullptr;
+};
+
+struct Option {
+    std::string_view name, help;
+};
+
+struct Command {
+    std::string_view name, synopsis;
+    std::vector<std::string_view> help; // one entry a line
+    std::vector<Option> options;
+    // Opened before the command runs; whoever looks at the board also lets the
+    // firmware's time pass.
+    bool onBoard;
+    int (*run)(Invocation&);
+};
+
+// A `set` knob: the values after its name, exactly `count` of them.
+struct Knob {
+    std::string_view name, values, help;
+    std::size_t count;
+    void (*apply)(Board& board, const std::vector<std::string>& values);
+};
+
+void changeFaults(Board& board, void (*change)(virtualboard::BridgeFaults&, const std::string&),
+                  const std::string& value) {
+    virtualboard::BridgeFaults faults = board.bridge().faults();
+    change(faults, value);
+    board.bridge().setFaults(faults);
+}
+
+const std::vector<Knob>& knobs() {
+    using Values = const std::vector<std::string>&;
+    using virtualboard::BridgeFaults;
+    static const std::vector<Knob> table = {
+        {"busy", "never|always|reads:N", "how the EC status port answers", 1,
+         [](Board& board, Values v) {
+             BusyMode mode = BusyMode::Never;
+             std::uint32_t reads = 0;
+             parseBusy(v[0], mode, reads);
+             board.knobs().setBusyMode(mode, reads);
+         }},
+        {"open-fails", "on|off", "whether HWIO_Open returns 0", 1,
+         [](Board& board, Values v) {
+             if (v[0] != "on" && v[0] != "off")
+                 throw UsageError("open-fails is on or off");
+             board.knobs().setOpenFails(v[0] == "on");
+         }},
+        {"firmware-lock", "MS", "the firmware takes the global lock for MS ms", 1,
+         [](Board& board, Values v) {
+             board.firmwareLock().take(number32(v[0], "firmware-lock"));
+         }},
+        {"lock-word", "VALUE", "the global lock word in the FACS", 1,
+         [](Board& board, Values v) {
+             board.knobs().setGlobalLockWord(number32(v[0], "lock-word"));
+         }},
+        {"register", "BANK REG VALUE", "one EC register", 3,
+         [](Board& board, Values v) {
+             board.knobs().setEcRegister(std::uint8_t(number(v[0], 0xFF, "bank")),
+                                         std::uint8_t(number(v[1], 0xFF, "register")),
+                                         std::uint8_t(number(v[2], 0xFF, "value")));
+         }},
+        {"reset-counters", "", "all counters back to zero", 0,
+         [](Board& board, Values) {
+             board.knobs().resetCounters();
+         }},
+        {"clear-trace", "", "empty the trace", 0,
+         [](Board& board, Values) {
+             board.knobs().clearTrace();
+         }},
+        {"clear-calls", "", "empty the bridge's call log", 0,
+         [](Board& board, Values) {
+             board.bridge().clearCalls();
+         }},
+        {"temperature", "TENTHS|host",
+         "CPU temperature item pinned to TENTHS, or the host's sensor", 1,
+         [](Board& board, Values v) {
+             if (v[0] == "host")
+                 board.items().setTemperature(std::nullopt);
+             else
+                 board.items().setTemperature(number32(v[0], "temperature"));
+         }},
+        {"item", "ID VALUE", "a firmware item's value, read-only items too", 2,
+         [](Board& board, Values v) {
+             const std::uint32_t id = number32(v[0], "item");
+             if (!board.items().set(id, number32(v[1], "value")))
+                 throw UsageError("the board has no item " + hex(id, 8));
+         }},
+        {"bridge", "online|offline", "whether the bridge holds its name", 1,
+         [](Board& board, Values v) {
+             changeFaults(
+                 board,
+                 [](BridgeFaults& f, const std::string& value) {
+                     if (value != "online" && value != "offline")
+                         throw UsageError("bridge is online or offline");
+                     f.offline = value == "offline";
+                 },
+                 v[0]);
+         }},
+        {"unknown-method", "NAME|none", "the bridge does not know this method", 1,
+         [](Board& board, Values v) {
+             changeFaults(
+                 board,
+                 [](BridgeFaults& f, const std::string& value) {
+                     if (value != "none" && !virtualboard::bridgeMethodByName(value))
+                         throw UsageError("'" + value +
+                                          "' is not a bridge method (iAcpiInit, ...)");
+                     std::memset(f.unknownMethod, 0, sizeof f.unknownMethod);
+                     if (value != "none")
+                         std::memcpy(f.unknownMethod, value.data(), value.size());
+                 },
+                 v[0]);
+         }},
+        {"shorten", "LENGTH|off", "the lengths the bridge returns cut to LENGTH", 1,
+         [](Board& board, Values v) {
+             changeFaults(
+                 board,
+                 [](BridgeFaults& f, const std::string& value) {
+                     f.shorten = value != "off";
+                     f.shortenTo = f.shorten ? number32(value, "shorten") : 0;
+                 },
+                 v[0]);
+         }},
+        {"fail-group", "GROUP|none", "iAcpiGGrp of this group fails", 1,
+         [](Board& board, Values v) {
+             changeFaults(
+                 board,
+                 [](BridgeFaults& f, const std::string& value) {
+                     f.failGroupSet = value != "none";
+                     f.failGroup =
+                         f.failGroupSet ? std::uint32_t(number(value, 0xFF, "fail-group")) : 0;
+                 },
+                 v[0]);
+         }},
+        {"malformed", "ID count|length|nul|none", "spoil the item's descriptor in this way", 2,
+         [](Board& board, Values v) {
+             static const std::map<std::string, virtualboard::MalformedKind> kinds = {
+                 {"none", virtualboard::MalformedKind::None},
+                 {"count", virtualboard::MalformedKind::ElementCount},
+                 {"length", virtualboard::MalformedKind::ElementLength},
+                 {"nul", virtualboard::MalformedKind::StringNul}};
+             const auto kind = kinds.find(v[1]);
+             if (kind == kinds.end())
+                 throw UsageError("malformed takes count, length, nul or none");
+             const std::uint32_t id = number32(v[0], "item");
+             const bool none = kind->second == virtualboard::MalformedKind::None;
+             if (!none && !board.items().find(id))
+                 throw UsageError("the board has no item " + hex(id, 8));
+             BridgeFaults faults = board.bridge().faults();
+             faults.malformedItem = none ? 0 : id;
+             faults.malformedKind = std::uint32_t(kind->second);
+             board.bridge().setFaults(faults);
+         }},
+        {"delay", "MS", "every bridge call answers MS ms later", 1,
+         [](Board& board, Values v) {
+             changeFaults(
+                 board,
+                 [](BridgeFaults& f, const std::string& value) {
+                     f.delayMs = std::uint32_t(number(value, 600000, "delay"));
+                 },
+                 v[0]);
+         }},
+    };
+    return table;
+}
+
+int set(Invocation& call) {
+    std::vector<std::string> rest = call.args.rest();
+    if (rest.empty())
+        throw UsageError("set needs a knob");
+    const std::string& name = rest[0];
+    const auto& table = knobs();
+    const auto knob =
+        std::find_if(table.begin(), table.end(), [&](const Knob& k) { return k.name == name; });
+    if (knob == table.end())
+        throw UsageError("unknown knob '" + name + "'");
+    if (rest.size() != knob->count + 1)
+        throw UsageError("set " + name + " takes " + std::to_string(knob->count) + " value(s)");
+    knob->apply(*call.board, std::vector<std::string>(rest.begin() + 1, rest.end()));
+    return 0;
+}
 
 void printEnvironment(const Board& board, const std::filesystem::path& hwioDir, bool shell,
                       std::ostream& out) {
@@ -160,8 +313,8 @@ void printEnvironment(const Board& board, const std::filesystem::path& hwioDir, 
         line("LUMIVANE_HWIO_DIR", std::filesystem::absolute(hwioDir));
 }
 
-int create(const std::filesystem::path& image, Arguments args, std::ostream& out,
-           std::ostream& err) {
+int create(Invocation& call) {
+    Arguments& args = call.args;
     BoardOptions options;
     if (auto v = args.option("--product"))
         options.productName = *v;
@@ -172,7 +325,7 @@ int create(const std::filesystem::path& image, Arguments args, std::ostream& out
     if (auto v = args.option("--baseboard-length"))
         options.baseboardLength = std::uint8_t(number(*v, 255, "--baseboard-length"));
     if (auto v = args.option("--table-address"))
-        options.smbiosTableAddress = std::uint32_t(number(*v, 0xFFFFFFFF, "--table-address"));
+        options.smbiosTableAddress = number32(*v, "--table-address");
     if (auto v = args.option("--entry-point-offset"))
         options.entryPointOffset = std::uint32_t(number(*v, 0xFFFF, "--entry-point-offset"));
     options.rsdp = !args.flag("--no-rsdp");
@@ -180,25 +333,25 @@ int create(const std::filesystem::path& image, Arguments args, std::ostream& out
     if (auto v = args.option("--busy"))
         parseBusy(*v, options.busyMode, options.busyReads);
     if (auto v = args.option("--firmware-lock"))
-        options.firmwareLockMs = std::uint32_t(number(*v, 0xFFFFFFFF, "--firmware-lock"));
+        options.firmwareLockMs = number32(*v, "--firmware-lock");
     options.openFails = args.flag("--open-fails");
     options.firmwareDrivesLeds = args.flag("--firmware-drives");
     if (auto v = args.option("--temperature")) {
-        options.temperature = std::uint32_t(number(*v, 0xFFFFFFFF, "--temperature"));
+        options.temperature = number32(*v, "--temperature");
         options.hostTemperature = false;
     }
     if (auto v = args.option("--missing-export"))
         options.missingExport = *v;
-    std::filesystem::path firmwareDir = Board::defaultFirmwareDirectory(image);
+    std::filesystem::path firmwareDir = Board::defaultFirmwareDirectory(call.image);
     if (auto v = args.option("--firmware-dir"))
         firmwareDir = *v;
-    std::filesystem::path hwioDir = Board::defaultLibraryDirectory(image);
+    std::filesystem::path hwioDir = Board::defaultLibraryDirectory(call.image);
     if (auto v = args.option("--hwio-dir"))
         hwioDir = *v;
     args.done();
 
     virtualboard::validate(options); // before anything is written
-    std::unique_ptr<Board> board = Board::create(image, options, firmwareDir);
+    std::unique_ptr<Board> board = Board::create(call.image, options, firmwareDir);
 
     std::filesystem::path toolDir = os::fileBesideExecutable("").parent_path();
     try {
@@ -207,125 +360,10 @@ int create(const std::filesystem::path& image, Arguments args, std::ostream& out
         if (!options.missingExport.empty())
             throw;
         // The board itself is fine; only this copy of the library is not installed.
-        err << "vboard: " << error.what() << "; LUMIVANE_HWIO_DIR not prepared\n";
+        call.err << "vboard: " << error.what() << "; LUMIVANE_HWIO_DIR not prepared\n";
         hwioDir.clear();
     }
-    printEnvironment(*board, hwioDir, false, out);
-    return 0;
-}
-
-int setFault(Board& board, const std::string& knob, const std::vector<std::string>& rest);
-
-int set(Board& board, Arguments args) {
-    std::vector<std::string> rest = args.rest();
-    if (rest.empty())
-        throw UsageError("set needs a knob");
-    const std::string knob = rest[0];
-    auto expect = [&](std::size_t count) {
-        if (rest.size() != count + 1)
-            throw UsageError("set " + knob + " takes " + std::to_string(count) + " value(s)");
-    };
-    if (knob == "busy") {
-        expect(1);
-        BusyMode mode = BusyMode::Never;
-        std::uint32_t reads = 0;
-        parseBusy(rest[1], mode, reads);
-        board.setBusyMode(mode, reads);
-    } else if (knob == "open-fails") {
-        expect(1);
-        if (rest[1] != "on" && rest[1] != "off")
-            throw UsageError("open-fails is on or off");
-        board.setOpenFails(rest[1] == "on");
-    } else if (knob == "firmware-lock") {
-        expect(1);
-        board.firmwareTakeGlobalLock(std::uint32_t(number(rest[1], 0xFFFFFFFF, "firmware-lock")));
-    } else if (knob == "lock-word") {
-        expect(1);
-        board.setGlobalLockWord(std::uint32_t(number(rest[1], 0xFFFFFFFF, "lock-word")));
-    } else if (knob == "register") {
-        expect(3);
-        board.setEcRegister(std::uint8_t(number(rest[1], 0xFF, "bank")),
-                            std::uint8_t(number(rest[2], 0xFF, "register")),
-                            std::uint8_t(number(rest[3], 0xFF, "value")));
-    } else if (knob == "reset-counters") {
-        expect(0);
-        board.resetCounters();
-    } else if (knob == "clear-trace") {
-        expect(0);
-        board.clearTrace();
-    } else if (knob == "clear-calls") {
-        expect(0);
-        board.clearCalls();
-    } else if (knob == "temperature") {
-        expect(1);
-        if (rest[1] == "host")
-            board.setTemperature(std::nullopt);
-        else
-            board.setTemperature(std::uint32_t(number(rest[1], 0xFFFFFFFF, "temperature")));
-    } else if (knob == "item") {
-        expect(2);
-        const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
-        if (!board.setItemValue(id, std::uint32_t(number(rest[2], 0xFFFFFFFF, "value"))))
-            throw UsageError("the board has no item " + hex(id, 8));
-    } else {
-        return setFault(board, knob, rest);
-    }
-    return 0;
-}
-
-int setFault(Board& board, const std::string& knob, const std::vector<std::string>& rest) {
-    auto expect = [&](std::size_t count) {
-        if (rest.size() != count + 1)
-            throw UsageError("set " + knob + " takes " + std::to_string(count) + " value(s)");
-    };
-    virtualboard::BridgeFaults faults = board.bridgeFaults();
-    if (knob == "bridge") {
-        expect(1);
-        if (rest[1] != "online" && rest[1] != "offline")
-            throw UsageError("bridge is online or offline");
-        faults.offline = rest[1] == "offline";
-    } else if (knob == "unknown-method") {
-        expect(1);
-        if (rest[1] == "none") {
-            std::memset(faults.unknownMethod, 0, sizeof faults.unknownMethod);
-        } else {
-            if (!virtualboard::bridgeMethodByName(rest[1]))
-                throw UsageError("'" + rest[1] + "' is not a bridge method (iAcpiInit, ...)");
-            std::memset(faults.unknownMethod, 0, sizeof faults.unknownMethod);
-            std::memcpy(faults.unknownMethod, rest[1].data(), rest[1].size());
-        }
-    } else if (knob == "shorten") {
-        expect(1);
-        faults.shorten = rest[1] != "off";
-        faults.shortenTo =
-            faults.shorten ? std::uint32_t(number(rest[1], 0xFFFFFFFF, "shorten")) : 0;
-    } else if (knob == "fail-group") {
-        expect(1);
-        faults.failGroupSet = rest[1] != "none";
-        faults.failGroup =
-            faults.failGroupSet ? std::uint32_t(number(rest[1], 0xFF, "fail-group")) : 0;
-    } else if (knob == "malformed") {
-        expect(2);
-        static const std::map<std::string, virtualboard::MalformedKind> kinds = {
-            {"none", virtualboard::MalformedKind::None},
-            {"count", virtualboard::MalformedKind::ElementCount},
-            {"length", virtualboard::MalformedKind::ElementLength},
-            {"nul", virtualboard::MalformedKind::StringNul}};
-        const auto kind = kinds.find(rest[2]);
-        if (kind == kinds.end())
-            throw UsageError("malformed takes count, length, nul or none");
-        const auto id = std::uint32_t(number(rest[1], 0xFFFFFFFF, "item"));
-        if (kind->second != virtualboard::MalformedKind::None && !board.firmwareItem(id))
-            throw UsageError("the board has no item " + hex(id, 8));
-        faults.malformedItem = kind->second == virtualboard::MalformedKind::None ? 0 : id;
-        faults.malformedKind = std::uint32_t(kind->second);
-    } else if (knob == "delay") {
-        expect(1);
-        faults.delayMs = std::uint32_t(number(rest[1], 600000, "delay"));
-    } else {
-        throw UsageError("unknown knob '" + knob + "'");
-    }
-    board.setBridgeFaults(faults);
+    printEnvironment(*board, hwioDir, false, call.out);
     return 0;
 }
 
@@ -335,8 +373,8 @@ extern "C" void onStopBridge(int) {
     stopBridge = true;
 }
 
-int bridge(const std::filesystem::path& image, Arguments rest, std::ostream& out,
-           std::ostream& err) {
+int bridge(Invocation& call) {
+    Arguments& rest = call.args;
     const bool registering = rest.flag("--register");
     const bool unregistering = rest.flag("--unregister");
     std::optional<std::string> linger = rest.option("--linger");
@@ -349,7 +387,7 @@ int bridge(const std::filesystem::path& image, Arguments rest, std::ostream& out
                                                      : virtualboard::kDefaultBridgeLinger.count());
     if (unregistering) {
         virtualboard::unregisterBridgeServer();
-        out << "vboard: the ACPI bridge is no longer registered\n";
+        call.out << "vboard: the ACPI bridge is no longer registered\n";
         return 0;
     }
     if (registering) {
@@ -358,11 +396,11 @@ int bridge(const std::filesystem::path& image, Arguments rest, std::ostream& out
             throw std::runtime_error("cannot tell where this program is");
         // The board goes into the command line: COM starts the server with an
         // environment of its own choosing.
-        const std::filesystem::path board = std::filesystem::absolute(image);
+        const std::filesystem::path board = std::filesystem::absolute(call.image);
         virtualboard::registerBridgeServer(*program, "--image \"" + board.string() +
                                                          "\" bridge --linger " +
                                                          std::to_string(lingering.count()));
-        out << "vboard: the ACPI bridge serves " << board.string() << '\n';
+        call.out << "vboard: the ACPI bridge serves " << board.string() << '\n';
         return 0;
     }
     virtualboard::BridgeServing serving;
@@ -371,10 +409,169 @@ int bridge(const std::filesystem::path& image, Arguments rest, std::ostream& out
     stopBridge = false;
     auto previousTerm = std::signal(SIGTERM, onStopBridge);
     auto previousInt = std::signal(SIGINT, onStopBridge);
-    const int status = virtualboard::serveBridge(image, serving, stopBridge, err);
+    const int status = virtualboard::serveBridge(call.image, serving, stopBridge, call.err);
     std::signal(SIGTERM, previousTerm);
     std::signal(SIGINT, previousInt);
     return status;
+}
+
+int monitor(Invocation& call) {
+    unsigned rate = 60;
+    unsigned long frames = 0;
+    if (auto v = call.args.option("--rate"))
+        rate = unsigned(number(*v, 1000, "--rate"));
+    if (auto v = call.args.option("--frames"))
+        frames = (unsigned long)number(*v, 0xFFFFFFFF, "--frames");
+    call.args.done();
+    if (rate == 0)
+        throw UsageError("--rate is at least 1");
+    monitorBoard(*call.board, rate, frames, call.out);
+    return 0;
+}
+
+int env(Invocation& call) {
+    call.args.done();
+    std::filesystem::path hwioDir = Board::defaultLibraryDirectory(call.image);
+    std::error_code ec;
+    if (!std::filesystem::exists(hwioDir / virtualboard::hwioSystemName(), ec))
+        hwioDir.clear();
+    printEnvironment(*call.board, hwioDir, true, call.out);
+    return 0;
+}
+
+void printUsage(std::ostream& out);
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"create",
+         "[OPTIONS]",
+         {"make a new board (replaces the image)"},
+         {{"--product NAME", "baseboard product name (default XR40-SUMMIT)"},
+          {"--second-product NAME", "product name of the second baseboard"},
+          {"--baseboards 0|1|2", "number of baseboard structures (default 1)"},
+          {"--baseboard-length N", "formatted-area length of each (default 15, at least 6)"},
+          {"--table-address ADDR", "SMBIOS structure table address (default 0x000E1234)"},
+          {"--entry-point-offset OFF", "\"_SM_\" at 0xF0000 + OFF (default 0x800)"},
+          {"--no-rsdp", "no \"RSD PTR\" in the BIOS area"},
+          {"--no-table-service", "leave the firmware directory empty"},
+          {"--firmware-dir DIR", "firmware-table directory (default IMAGE.firmware)"},
+          {"--hwio-dir DIR", "where to install the HwIO stand-in (default IMAGE.hwio)"},
+          {"--busy never|always|reads:N", "EC status behaviour (default never)"},
+          {"--firmware-lock MS", "the firmware owns the global lock for MS ms"},
+          {"--open-fails", "HWIO_Open returns 0"},
+          {"--missing-export NAME", "the installed HwIO stand-in lacks NAME"},
+          {"--firmware-drives", "the firmware drives the LEDs at power-on (0x13060041 = 0)"},
+          {"--temperature TENTHS", "CPU temperature item pinned to TENTHS of a degree"}},
+         false,
+         create},
+        {"show",
+         "[--json]",
+         {"LED colour, items, EC, lock word, PM1, register window,",
+          "counters, the bridge's knobs and last calls"},
+         {},
+         true,
+         [](Invocation& call) {
+             const bool json = call.args.flag("--json");
+             call.args.done();
+             showBoard(*call.board, json, call.out);
+             return 0;
+         }},
+        {"items",
+         "[--json]",
+         {"the firmware items with their values and control words"},
+         {},
+         true,
+         [](Invocation& call) {
+             const bool json = call.args.flag("--json");
+             call.args.done();
+             showItems(*call.board, json, call.out);
+             return 0;
+         }},
+        {"calls",
+         "[--json] [--last N]",
+         {"the bridge's call log, oldest first"},
+         {},
+         true,
+         [](Invocation& call) {
+             const bool json = call.args.flag("--json");
+             const std::size_t last = call.args.last();
+             call.args.done();
+             showCalls(*call.board, json, last, call.out);
+             return 0;
+         }},
+        {"trace",
+         "[--json] [--last N]",
+         {"the port writes and register changes, oldest first"},
+         {},
+         true,
+         [](Invocation& call) {
+             const bool json = call.args.flag("--json");
+             const std::size_t last = call.args.last();
+             call.args.done();
+             showTrace(*call.board, json, last, call.out);
+             return 0;
+         }},
+        {"monitor",
+         "[--rate HZ] [--frames N]",
+         {"live swatch of the LED colour (default 60 Hz)"},
+         {},
+         true,
+         monitor},
+        {"set", "KNOB VALUE...", {"change one knob of the board:"}, {}, true, set},
+        {"bridge",
+         "",
+         {"serve the ACPI bridge: on D-Bus ($LUMIVANE_BUS: system or",
+          "session), or as the automation server on Windows"},
+         {{"--register [--linger MS]", "Windows: make this board's vboard the ProgID's server;"},
+          {"", "started by COM it ends MS ms after its last client"},
+          {"", "(default 2000)"},
+          {"--unregister", "Windows: remove that registration"}},
+         false,
+         bridge},
+        {"env", "", {"shell lines that point programs at this board"}, {}, true, env},
+        {"help",
+         "",
+         {"this text"},
+         {},
+         false,
+         [](Invocation& call) {
+             printUsage(call.out);
+             return 0;
+         }},
+    };
+    return table;
+}
+
+// "  left" padded to `column`, or followed by two spaces when it is longer.
+void printRow(std::ostream& out, std::size_t indent, std::string_view left, std::size_t column,
+              std::string_view text) {
+    std::string line(indent, ' ');
+    line += left;
+    line.resize(std::max(line.size() + 2, column), ' ');
+    out << line << text << '\n';
+}
+
+void printUsage(std::ostream& out) {
+    out << "usage: vboard [--image PATH] COMMAND [OPTIONS]\n\n"
+           "The board image is PATH, else $VBOARD_IMAGE, else lumivane-vboard.img in the user's\n"
+           "runtime directory.\n\ncommands:\n";
+    constexpr std::size_t kTextColumn = 28, kOptionColumn = 34;
+    for (const Command& command : commands()) {
+        std::string left(command.name);
+        if (!command.synopsis.empty())
+            left += " " + std::string(command.synopsis);
+        for (std::size_t i = 0; i < command.help.size(); ++i)
+            printRow(out, 2, i == 0 ? std::string_view(left) : "", kTextColumn, command.help[i]);
+        for (const Option& option : command.options)
+            printRow(out, 6, option.name, kOptionColumn, option.help);
+        if (command.run == set)
+            for (const Knob& knob : knobs()) {
+                std::string knobLeft(knob.name);
+                if (!knob.values.empty())
+                    knobLeft += " " + std::string(knob.values);
+                printRow(out, 6, knobLeft, kOptionColumn, knob.help);
+            }
+    }
 }
 
 } // namespace
@@ -387,66 +584,27 @@ int runVboard(const std::vector<std::string>& all, std::ostream& out, std::ostre
             image = args[1];
             args.erase(args.begin(), args.begin() + 2);
         }
-        if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
-            (args.empty() ? err : out) << kUsage;
-            return args.empty() ? 2 : 0;
+        if (args.empty()) {
+            printUsage(err);
+            return 2;
         }
-        const std::string command = args[0];
-        Arguments rest(std::vector<std::string>(args.begin() + 1, args.end()));
-        if (command == "create")
-            return create(image, std::move(rest), out, err);
-        if (command == "bridge")
-            return bridge(image, std::move(rest), out, err);
-
-        std::unique_ptr<Board> board = Board::open(image);
-        // Whoever looks at the board also lets the firmware's time pass.
-        board->serviceFirmware();
-        if (command == "show") {
-            bool json = rest.flag("--json");
-            rest.done();
-            showBoard(*board, json, out);
-        } else if (command == "trace") {
-            bool json = rest.flag("--json");
-            std::size_t last = 0;
-            if (auto v = rest.option("--last"))
-                last = std::size_t(number(*v, 0xFFFFFFFF, "--last"));
-            rest.done();
-            showTrace(*board, json, last, out);
-        } else if (command == "monitor") {
-            unsigned rate = 60;
-            unsigned long frames = 0;
-            if (auto v = rest.option("--rate"))
-                rate = unsigned(number(*v, 1000, "--rate"));
-            if (auto v = rest.option("--frames"))
-                frames = (unsigned long)number(*v, 0xFFFFFFFF, "--frames");
-            rest.done();
-            if (rate == 0)
-                throw UsageError("--rate is at least 1");
-            monitorBoard(*board, rate, frames, out);
-        } else if (command == "items") {
-            bool json = rest.flag("--json");
-            rest.done();
-            showItems(*board, json, out);
-        } else if (command == "calls") {
-            bool json = rest.flag("--json");
-            std::size_t last = 0;
-            if (auto v = rest.option("--last"))
-                last = std::size_t(number(*v, 0xFFFFFFFF, "--last"));
-            rest.done();
-            showCalls(*board, json, last, out);
-        } else if (command == "set") {
-            return set(*board, std::move(rest));
-        } else if (command == "env") {
-            rest.done();
-            std::filesystem::path hwioDir = Board::defaultLibraryDirectory(image);
-            std::error_code ec;
-            if (!std::filesystem::exists(hwioDir / virtualboard::hwioSystemName(), ec))
-                hwioDir.clear();
-            printEnvironment(*board, hwioDir, true, out);
-        } else {
-            throw UsageError("unknown command '" + command + "'");
+        std::string name = args[0];
+        if (name == "--help" || name == "-h")
+            name = "help";
+        const auto& table = commands();
+        const auto command = std::find_if(table.begin(), table.end(),
+                                          [&](const Command& c) { return c.name == name; });
+        if (command == table.end())
+            throw UsageError("unknown command '" + name + "'");
+        Invocation call{image, Arguments(std::vector<std::string>(args.begin() + 1, args.end())),
+                        out, err};
+        std::unique_ptr<Board> board;
+        if (command->onBoard) {
+            board = Board::open(image);
+            board->firmwareLock().service();
+            call.board = board.get();
         }
-        return 0;
+        return command->run(call);
     } catch (const UsageError& error) {
         err << "vboard: " << error.what() << "\n(vboard help lists the commands)\n";
         return 2;

@@ -37,8 +37,8 @@ void monitorBoard(virtualboard::Board& board, unsigned rate, unsigned long frame
     const auto period = std::chrono::nanoseconds(1000000000ull / rate);
     auto next = std::chrono::steady_clock::now();
     for (unsigned long shown = 0; !interrupted && (frames == 0 || shown < frames); ++shown) {
-        board.serviceFirmware();
-        out << frame(board.ledColour(), board.globalLockWord()) << std::flush;
+        board.firmwareLock().service();
+        out << frame(board.inspect().ledColour(), board.inspect().globalLockWord()) << std::flush;
         next += period;
         std::this_thread::sleep_until(next);
     }

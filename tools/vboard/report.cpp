@@ -1,4 +1,3 @@
-#include "json.h"
 #include "vboard.h"
 #include "virtualboard/bridge.h"
 #include "virtualboard/firmware.h"
@@ -6,8 +5,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 
 namespace vboard {
 
@@ -20,6 +21,40 @@ std::string hex(std::uint64_t value, int digits) {
 }
 
 namespace {
+
+// Insertion order: the keys come out in the order a reader of the old output knows.
+using Json = nlohmann::ordered_json;
+
+// Text from the board or its firmware is bytes, not UTF-8: a product name may hold
+// any byte. Each byte becomes the code point of the same value, so every byte shows
+// and the JSON stays valid.
+std::string jsonText(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += char(0xC0 | (byte >> 6));
+            text += char(0x80 | (byte & 0x3F));
+        }
+    }
+    return text;
+}
+
+// A path is the host's name for a file: UTF-8 on Windows as the system converts it,
+// the bytes as they are on Linux.
+std::string jsonPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+void print(const Json& json, std::ostream& out) {
+    // Only a Linux path can still be invalid UTF-8; it shows with replacement
+    // characters rather than failing the whole report.
+    out << json.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+}
 
 const char* phaseName(layout::EcPhase phase) {
     switch (phase) {
@@ -163,50 +198,51 @@ std::vector<std::string> faultTexts(const BridgeFaults& f) {
     return texts;
 }
 
-void writeItems(JsonWriter& w, const std::vector<FirmwareItem>& items, const Board& board) {
-    w.beginArray("items");
+Json itemsJson(const std::vector<FirmwareItem>& items, const Board& board) {
+    Json array = Json::array();
     for (const FirmwareItem& item : items) {
-        w.beginObject();
-        w.value("id", hex(item.id, 8)).value("label", itemLabel(item.id));
-        const auto read = board.readItem(item.id);
-        w.value("value", read.value_or(item.value));
-        w.value("control", item.lastControl).value("writes", item.writes);
-        w.value("methodCode", hex(item.methodCode, 8));
-        w.value("descriptorLength", std::uint32_t(item.descriptor.size()));
-        w.endObject();
+        Json entry;
+        entry["id"] = hex(item.id, 8);
+        entry["label"] = jsonText(itemLabel(item.id));
+        entry["value"] = board.items().read(item.id).value_or(item.value);
+        entry["control"] = item.lastControl;
+        entry["writes"] = item.writes;
+        entry["methodCode"] = hex(item.methodCode, 8);
+        entry["descriptorLength"] = std::uint32_t(item.descriptor.size());
+        array.push_back(std::move(entry));
     }
-    w.endArray();
+    return array;
 }
 
-void writeCall(JsonWriter& w, const CallRecord& call) {
-    w.beginObject();
-    w.value("sequence", call.sequence).value("timeMs", call.timeMs);
-    w.value("method", methodName(call.method));
-    w.beginArray("arguments");
+Json callJson(const CallRecord& call) {
+    Json entry;
+    entry["sequence"] = call.sequence;
+    entry["timeMs"] = call.timeMs;
+    entry["method"] = methodName(call.method);
+    entry["arguments"] = Json::array();
     for (std::uint8_t i = 0; i < call.argumentCount; ++i)
-        w.value({}, call.arguments[i]);
-    w.endArray();
-    w.value("status", std::uint32_t(call.status)).value("ok", call.status == 0);
-    w.value("result", call.result);
-    w.value("lengthIn", call.lengthIn).value("lengthOut", call.lengthOut);
-    w.value("headerIn", call.headerIn);
-    w.endObject();
+        entry["arguments"].push_back(call.arguments[i]);
+    entry["status"] = std::uint32_t(call.status);
+    entry["ok"] = call.status == 0;
+    entry["result"] = call.result;
+    entry["lengthIn"] = call.lengthIn;
+    entry["lengthOut"] = call.lengthOut;
+    entry["headerIn"] = call.headerIn;
+    return entry;
 }
 
 } // namespace
 
 void showItems(Board& board, bool json, std::ostream& out) {
-    const std::vector<FirmwareItem> items = board.firmwareItems();
+    const std::vector<FirmwareItem> items = board.items().all();
     if (json) {
-        JsonWriter w(out);
-        w.beginObject();
-        writeItems(w, items, board);
-        w.endObject();
-        w.finish();
+        Json report;
+        report["items"] = itemsJson(items, board);
+        print(report, out);
         return;
     }
     for (const FirmwareItem& item : items) {
-        const auto read = board.readItem(item.id);
+        const auto read = board.items().read(item.id);
         out << hex(item.id, 8) << "  " << hex(read.value_or(item.value), 8);
         if (item.writes)
             out << "  control " << item.lastControl << " (" << item.writes << " writes)";
@@ -215,22 +251,20 @@ void showItems(Board& board, bool json, std::ostream& out) {
             out << ": " << effectName(item.value) << " red " << ((item.value >> 8) & 0xFF)
                 << " green " << ((item.value >> 16) & 0xFF) << " blue " << (item.value >> 24);
         if (itemKey(item.id) == itemKey(kCpuTemperatureItem))
-            out << (board.hostTemperature() ? " (host sensor when present)" : " (set)");
+            out << (board.items().hostTemperature() ? " (host sensor when present)" : " (set)");
         out << '\n';
     }
 }
 
 void showCalls(const Board& board, bool json, std::size_t last, std::ostream& out) {
-    std::vector<CallRecord> calls = board.calls();
+    std::vector<CallRecord> calls = board.bridge().calls();
     if (last && calls.size() > last)
         calls.erase(calls.begin(), calls.end() - std::ptrdiff_t(last));
     if (json) {
-        JsonWriter w(out);
-        w.beginArray();
+        Json report = Json::array();
         for (const CallRecord& call : calls)
-            writeCall(w, call);
-        w.endArray();
-        w.finish();
+            report.push_back(callJson(call));
+        print(report, out);
         return;
     }
     for (const CallRecord& call : calls)
@@ -239,88 +273,88 @@ void showCalls(const Board& board, bool json, std::size_t last, std::ostream& ou
 
 void showBoard(Board& board, bool json, std::ostream& out) {
     BoardFacts facts = board.facts();
-    const LedView view = board.ledView();
+    const Inspection& inspect = board.inspect();
+    const LedView view = inspect.ledView();
     const LedColour led = view.colour;
-    const LedColour ecLed = board.ecColour();
-    const std::vector<FirmwareItem> items = board.firmwareItems();
-    const BridgeFaults faults = board.bridgeFaults();
-    std::vector<CallRecord> calls = board.calls();
+    const LedColour ecLed = inspect.ecColour();
+    const std::vector<FirmwareItem> items = board.items().all();
+    const BridgeFaults faults = board.bridge().faults();
+    std::vector<CallRecord> calls = board.bridge().calls();
     if (calls.size() > 5)
         calls.erase(calls.begin(), calls.end() - 5);
-    EcSnapshot ec = board.ec();
-    std::uint32_t lock = board.globalLockWord();
-    layout::FirmwareLockState firmware = board.firmwareLock();
-    Pm1Registers pm1 = board.pm1();
-    Counters counters = board.counters();
-    std::uint32_t window[2] = {board.windowRegister(kWindowEnableOffsets[0]),
-                               board.windowRegister(kWindowEnableOffsets[1])};
+    EcSnapshot ec = inspect.ec();
+    std::uint32_t lock = inspect.globalLockWord();
+    layout::FirmwareLockState firmware = board.firmwareLock().state();
+    Pm1Registers pm1 = inspect.pm1();
+    Counters counters = inspect.counters();
+    std::uint32_t window[2] = {inspect.windowRegister(kWindowEnableOffsets[0]),
+                               inspect.windowRegister(kWindowEnableOffsets[1])};
 
     if (json) {
-        JsonWriter w(out);
-        w.beginObject();
-        w.value("image", std::filesystem::absolute(board.path()).string());
-        w.value("product", facts.productName);
-        w.beginObject("led")
-            .value("red", led.red)
-            .value("green", led.green)
-            .value("blue", led.blue)
-            .value("source", sourceName(view.source))
-            .value("effect", effectName(view.effectWord))
-            .value("effectWord", view.effectWord);
-        w.endObject();
-        writeItems(w, items, board);
-        w.beginObject("bridge");
-        w.beginArray("faults");
+        Json report;
+        report["image"] = jsonPath(std::filesystem::absolute(board.path()));
+        report["product"] = jsonText(facts.productName);
+        Json& ledJson = report["led"];
+        ledJson["red"] = led.red;
+        ledJson["green"] = led.green;
+        ledJson["blue"] = led.blue;
+        ledJson["source"] = sourceName(view.source);
+        ledJson["effect"] = jsonText(effectName(view.effectWord));
+        ledJson["effectWord"] = view.effectWord;
+        report["items"] = itemsJson(items, board);
+        Json& bridge = report["bridge"];
+        bridge["faults"] = Json::array();
         for (const std::string& text : faultTexts(faults))
-            w.value({}, text);
-        w.endArray();
-        w.beginArray("lastCalls");
+            bridge["faults"].push_back(jsonText(text));
+        bridge["lastCalls"] = Json::array();
         for (const CallRecord& call : calls)
-            writeCall(w, call);
-        w.endArray();
-        w.endObject();
-        w.beginObject("ec");
-        w.value("bank", ec.bank).value("phase", phaseName(ec.phase));
-        w.value("busyMode", busyName(ec.busyMode)).value("busyReadsLeft", ec.busyReadsLeft);
-        w.beginObject("colourRegisters");
-        w.value("0x53", board.ecRegister(0, kRedRegister));
-        w.value("0x5D", board.ecRegister(0, kGreenRegister));
-        w.value("0x5B", board.ecRegister(0, kBlueRegister));
-        w.endObject().endObject();
-        w.beginObject("globalLock");
-        w.value("word", lock).value("owned", (lock & 2) != 0).value("pending", (lock & 1) != 0);
-        w.value("firmware", firmwareName(firmware.phase)).value("firmwareHoldMs", firmware.holdMs);
-        w.endObject();
-        w.beginObject("pm1a");
-        w.value("eventPort", facts.pm1aEventPort).value("controlPort", facts.pm1aControlPort);
-        w.value("status", pm1.status).value("enable", pm1.enable).value("control", pm1.control);
-        w.value("eventPlus0x30", pm1.chipset);
-        w.endObject();
-        w.beginObject("registerWindow").value("address", kRegisterWindowAddress);
+            bridge["lastCalls"].push_back(callJson(call));
+        Json& ecJson = report["ec"];
+        ecJson["bank"] = ec.bank;
+        ecJson["phase"] = phaseName(ec.phase);
+        ecJson["busyMode"] = busyName(ec.busyMode);
+        ecJson["busyReadsLeft"] = ec.busyReadsLeft;
+        Json& registers = ecJson["colourRegisters"];
+        registers["0x53"] = inspect.ecRegister(0, kRedRegister);
+        registers["0x5D"] = inspect.ecRegister(0, kGreenRegister);
+        registers["0x5B"] = inspect.ecRegister(0, kBlueRegister);
+        Json& globalLock = report["globalLock"];
+        globalLock["word"] = lock;
+        globalLock["owned"] = (lock & 2) != 0;
+        globalLock["pending"] = (lock & 1) != 0;
+        globalLock["firmware"] = firmwareName(firmware.phase);
+        globalLock["firmwareHoldMs"] = firmware.holdMs;
+        Json& pm1a = report["pm1a"];
+        pm1a["eventPort"] = facts.pm1aEventPort;
+        pm1a["controlPort"] = facts.pm1aControlPort;
+        pm1a["status"] = pm1.status;
+        pm1a["enable"] = pm1.enable;
+        pm1a["control"] = pm1.control;
+        pm1a["eventPlus0x30"] = pm1.chipset;
+        Json& registerWindow = report["registerWindow"];
+        registerWindow["address"] = kRegisterWindowAddress;
         for (int i = 0; i < 2; ++i) {
-            w.beginObject(hex(kWindowEnableOffsets[i], 3));
-            w.value("value", window[i]);
-            w.value("bit8", (window[i] & 0x100) != 0).value("bit9", (window[i] & 0x200) != 0);
-            w.endObject();
+            Json& enable = registerWindow[hex(kWindowEnableOffsets[i], 3)];
+            enable["value"] = window[i];
+            enable["bit8"] = (window[i] & 0x100) != 0;
+            enable["bit9"] = (window[i] & 0x200) != 0;
         }
-        w.endObject();
-        w.beginObject("counters");
+        Json& counterJson = report["counters"];
         for (const CounterField& field : kCounterFields)
-            w.value(field.name, counters.*field.field);
-        w.endObject();
-        w.beginObject("tables");
-        w.value("tableService", facts.tableService);
-        w.value("firmwareDirectory", facts.firmwareDirectory.string());
-        w.value("baseboards", std::uint64_t(facts.baseboards));
-        w.value("smbiosEntryPoint", facts.smbiosEntryPoint);
-        w.value("smbiosTableAddress", facts.smbiosTableAddress);
-        w.value("smbiosTableLength", facts.smbiosTableLength);
-        w.value("rsdp", facts.rsdpAddress).value("rsdt", facts.rsdtAddress);
-        w.value("fadt", facts.fadtAddress).value("facs", facts.facsAddress);
-        w.value("missingExport", facts.missingExport);
-        w.endObject();
-        w.endObject();
-        w.finish();
+            counterJson[field.name] = counters.*field.field;
+        Json& tables = report["tables"];
+        tables["tableService"] = facts.tableService;
+        tables["firmwareDirectory"] = jsonPath(facts.firmwareDirectory);
+        tables["baseboards"] = std::uint64_t(facts.baseboards);
+        tables["smbiosEntryPoint"] = facts.smbiosEntryPoint;
+        tables["smbiosTableAddress"] = facts.smbiosTableAddress;
+        tables["smbiosTableLength"] = facts.smbiosTableLength;
+        tables["rsdp"] = facts.rsdpAddress;
+        tables["rsdt"] = facts.rsdtAddress;
+        tables["fadt"] = facts.fadtAddress;
+        tables["facs"] = facts.facsAddress;
+        tables["missingExport"] = jsonText(facts.missingExport);
+        print(report, out);
         return;
     }
 
@@ -384,22 +418,26 @@ void showBoard(Board& board, bool json, std::ostream& out) {
 }
 
 void showTrace(const Board& board, bool json, std::size_t last, std::ostream& out) {
-    std::vector<TraceEntry> entries = board.trace();
+    std::vector<TraceEntry> entries = board.inspect().trace();
     if (last && entries.size() > last)
         entries.erase(entries.begin(), entries.end() - std::ptrdiff_t(last));
     if (json) {
-        JsonWriter w(out);
-        w.beginArray();
+        Json report = Json::array();
         for (const TraceEntry& e : entries) {
-            w.beginObject();
-            w.value("sequence", e.sequence).value("timeNs", e.timeNs);
-            w.value("kind", kindName(e.kind)).value("port", e.port).value("value", e.value);
-            if (e.kind == TraceKind::RegisterWrite)
-                w.value("bank", e.bank).value("register", e.reg).value("old", e.oldValue);
-            w.endObject();
+            Json entry;
+            entry["sequence"] = e.sequence;
+            entry["timeNs"] = e.timeNs;
+            entry["kind"] = kindName(e.kind);
+            entry["port"] = e.port;
+            entry["value"] = e.value;
+            if (e.kind == TraceKind::RegisterWrite) {
+                entry["bank"] = e.bank;
+                entry["register"] = e.reg;
+                entry["old"] = e.oldValue;
+            }
+            report.push_back(std::move(entry));
         }
-        w.endArray();
-        w.finish();
+        print(report, out);
         return;
     }
     std::uint64_t start = entries.empty() ? 0 : entries.front().timeNs;
