@@ -129,7 +129,7 @@ std::string join(const std::vector<std::string>& words, std::string_view last) {
 std::string label(const Command& command) {
     std::string text(command.group);
     if (!command.name.empty())
-        text += " " + std::string(command.name);
+        text.append(" ").append(command.name);
     return text;
 }
 
@@ -139,7 +139,7 @@ std::string synopsis(const Command& command) {
         line += "[--json] ";
     line += label(command);
     if (!command.arguments.empty())
-        line += " " + std::string(command.arguments);
+        line.append(" ").append(command.arguments);
     return line;
 }
 
@@ -151,12 +151,13 @@ std::string summary(const Group& group) {
     std::vector<std::string> names;
     for (const Command* command : commands)
         names.emplace_back(command->name);
-    std::string line = "lumivanectl " + std::string(group.word) + " ";
+    std::string line = "lumivanectl ";
+    line.append(group.word).append(" ");
     for (std::size_t i = 0; i < names.size(); ++i)
         line += (i ? "|" : "") + names[i];
     line += " ...";
     if (group.listing == Listing::OwnHelp)
-        line += " (lumivanectl " + std::string(group.word) + " --help)";
+        line.append(" (lumivanectl ").append(group.word).append(" --help)");
     return line;
 }
 
@@ -255,7 +256,7 @@ const Command& commandFor(const Group& group, const std::vector<std::string>& wo
         if (words[1] == command->name ||
             (!command->formerly.empty() && words[1] == command->formerly))
             return *command;
-    throw UsageError("unknown " + std::string(group.word) + " command \"" + words[1] + "\"");
+    throw UsageError(std::string("unknown ").append(group.word) + " command \"" + words[1] + "\"");
 }
 
 void requireTaken(const Command& command, unsigned option, bool given, const char* flag) {
@@ -328,7 +329,7 @@ int runGroup(std::string_view group, const Invocation& call) {
     const Group* found = findGroup(group);
     return guarded(found, call.err, [&] {
         if (!found)
-            throw UsageError("unknown command \"" + std::string(group) + "\"");
+            throw UsageError(std::string("unknown command \"").append(group) + "\"");
         return runCommand(*found, call);
     });
 }
