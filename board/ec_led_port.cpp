@@ -24,24 +24,24 @@ EcLedPort::EcLedPort(BiosItemRegistry& items) : EcLedPort() {
     items_ = &items;
 }
 
-LedColour EcLedPort::temperatureColour(std::int32_t celsius) {
+LedColor EcLedPort::temperatureColor(std::int32_t celsius) {
     const std::int32_t t = celsius < 20 ? 20 : celsius > 60 ? 60 : celsius;
     // The scale is computed in double and only then narrowed: the LED bytes at the
     // brackets' edges (1 rather than 0 green at 20 degrees) depend on it.
     const float hue = float(0.333 - double(t - 20) * 0.333 / 40.0);
-    LedColour colour;
-    hslToRgb(hue, 1.0f, 0.5f, colour.red, colour.green, colour.blue);
-    return colour;
+    LedColor color;
+    hslToRgb(hue, 1.0f, 0.5f, color.red, color.green, color.blue);
+    return color;
 }
 
 void EcLedPort::showTemperature(std::int32_t celsius) const {
-    const LedColour colour = temperatureColour(celsius);
+    const LedColor color = temperatureColor(celsius);
     // Without the lock the firmware could interleave its own EC work with ours; the
     // colour still goes out when the lock cannot be had, as a stale colour is worse.
     ScopedGlobalLock lock(kGlobalLockAttempts);
-    ecWriteBanked(kLedBank, kLedRedRegister, colour.red);
-    ecWriteBanked(kLedBank, kLedGreenRegister, colour.green);
-    ecWriteBanked(kLedBank, kLedBlueRegister, colour.blue);
+    ecWriteBanked(kLedBank, kLedRedRegister, color.red);
+    ecWriteBanked(kLedBank, kLedGreenRegister, color.green);
+    ecWriteBanked(kLedBank, kLedBlueRegister, color.blue);
 }
 
 BiosItemRegistry& EcLedPort::items() const {

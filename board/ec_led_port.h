@@ -7,12 +7,12 @@ namespace board {
 
 class BiosItemRegistry;
 
-struct LedColour {
+struct LedColor {
     std::uint8_t red = 0;
     std::uint8_t green = 0;
     std::uint8_t blue = 0;
 
-    bool operator==(const LedColour&) const = default;
+    bool operator==(const LedColor&) const = default;
 };
 
 // The service's handle on the LED registers. Building one identifies the board
@@ -42,7 +42,7 @@ public:
     // either way, and the lock is released only when it was taken here.
     void showTemperature(std::int32_t celsius) const;
     // The bytes showTemperature writes.
-    static LedColour temperatureColour(std::int32_t celsius);
+    static LedColor temperatureColor(std::int32_t celsius);
 
 private:
     BiosItemRegistry& items() const;

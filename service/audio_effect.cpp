@@ -13,21 +13,21 @@
 
 namespace service {
 
-void LedColourOutput::write(const Rgb& colour) {
+void LedColorOutput::write(const Rgb& color) {
     board::LedRegisterWriter writer;
-    writer.setBlue(colour.blue);
-    writer.setGreen(colour.green);
-    writer.setRed(colour.red);
+    writer.setBlue(color.blue);
+    writer.setGreen(color.green);
+    writer.setRed(color.red);
 }
 
 // One colour thread and the signal that ends it. Each run has its own, so a stop
 // meant for one thread can never end (or miss) another.
-struct AudioEffect::ColourRun {
+struct AudioEffect::ColorRun {
     os::Event stop{os::Event::Reset::Manual};
     std::thread thread;
 };
 
-AudioEffect::AudioEffect(std::unique_ptr<ColourOutput> output) : output_(std::move(output)) {}
+AudioEffect::AudioEffect(std::unique_ptr<ColorOutput> output) : output_(std::move(output)) {}
 
 AudioEffect::~AudioEffect() {
     stop();
@@ -37,7 +37,7 @@ void AudioEffect::start() {
     std::lock_guard lock(runMutex_);
     if (run_)
         return;
-    auto run = std::make_unique<ColourRun>();
+    auto run = std::make_unique<ColorRun>();
     try {
         run->thread = std::thread([this, r = run.get()] { colorThreadMain(*r); });
     } catch (const std::system_error&) {
@@ -49,7 +49,7 @@ void AudioEffect::start() {
 }
 
 void AudioEffect::stop() {
-    std::unique_ptr<ColourRun> run;
+    std::unique_ptr<ColorRun> run;
     {
         std::lock_guard lock(runMutex_);
         run = std::move(run_);
@@ -76,19 +76,19 @@ void AudioEffect::setBands(const BandValues& bands) {
     high_.store(bands.high, std::memory_order_relaxed);
 }
 
-void AudioEffect::colorThreadMain(ColourRun& run) {
-    ColourState state;
+void AudioEffect::colorThreadMain(ColorRun& run) {
+    ColorState state;
     while (run.stop.wait(kCycleMs) == os::Event::WaitResult::TimedOut) {
-        const Rgb colour = nextColour(state, bands());
+        const Rgb color = nextColor(state, bands());
         char line[1024];
-        std::snprintf(line, sizeof line, "[LED] Red: %d, Green: %d, Blue: %d,  \n", colour.red,
-                      colour.green, colour.blue);
+        std::snprintf(line, sizeof line, "[LED] Red: %d, Green: %d, Blue: %d,  \n", color.red,
+                      color.green, color.blue);
         os::debugOutput(line);
-        output_->write(colour);
+        output_->write(color);
     }
 }
 
-EasyEffect::EasyEffect(std::unique_ptr<ColourOutput> output) : AudioEffect(std::move(output)) {}
+EasyEffect::EasyEffect(std::unique_ptr<ColorOutput> output) : AudioEffect(std::move(output)) {}
 
 void EasyEffect::analyze(const std::uint8_t* samples, std::uint32_t frames,
                          std::uint32_t channels) {

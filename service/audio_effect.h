@@ -3,7 +3,7 @@
 // The colour half of the music effect: the latest band values, and a colour thread
 // that turns them into an LED colour every 10 ms.
 
-#include "service/colour_step.h"
+#include "service/color_step.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,25 +13,25 @@
 namespace service {
 
 // Where the colour thread's colours go.
-class ColourOutput {
+class ColorOutput {
 public:
-    virtual ~ColourOutput() = default;
-    virtual void write(const Rgb& colour) = 0;
+    virtual ~ColorOutput() = default;
+    virtual void write(const Rgb& color) = 0;
 };
 
 // The LED colour registers: blue, then green, then red, each with its own bank
 // selection. Deliberately without the firmware lock: a colour a hundred times a
 // second must not queue behind the firmware.
-class LedColourOutput : public ColourOutput {
+class LedColorOutput : public ColorOutput {
 public:
-    void write(const Rgb& colour) override;
+    void write(const Rgb& color) override;
 };
 
 class AudioEffect {
 public:
     static constexpr std::uint32_t kCycleMs = 10;
 
-    explicit AudioEffect(std::unique_ptr<ColourOutput> output);
+    explicit AudioEffect(std::unique_ptr<ColorOutput> output);
     virtual ~AudioEffect();
     AudioEffect(const AudioEffect&) = delete;
     AudioEffect& operator=(const AudioEffect&) = delete;
@@ -50,20 +50,20 @@ public:
     void setBands(const BandValues& bands);
 
 private:
-    struct ColourRun;
-    void colorThreadMain(ColourRun& run);
+    struct ColorRun;
+    void colorThreadMain(ColorRun& run);
 
-    std::unique_ptr<ColourOutput> output_;
+    std::unique_ptr<ColorOutput> output_;
     // Written by the capture thread, read by the colour thread; a cycle may combine
     // bands of two packets, which is harmless.
     std::atomic<float> low_{0.0f}, mid_{0.0f}, high_{0.0f};
     mutable std::mutex runMutex_;
-    std::unique_ptr<ColourRun> run_;
+    std::unique_ptr<ColorRun> run_;
 };
 
 class EasyEffect : public AudioEffect {
 public:
-    explicit EasyEffect(std::unique_ptr<ColourOutput> output);
+    explicit EasyEffect(std::unique_ptr<ColorOutput> output);
 
     void update() override {}
 

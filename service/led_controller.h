@@ -71,9 +71,9 @@ public:
     LedController(const LedController&) = delete;
     LedController& operator=(const LedController&) = delete;
 
-    std::uint32_t getColor() const { return colour_.load(); }
+    std::uint32_t getColor() const { return color_.load(); }
     // Only kept for clients to read back: the LEDs do not change.
-    void setColor(std::uint32_t value) { colour_.store(value); }
+    void setColor(std::uint32_t value) { color_.store(value); }
 
     std::int32_t getMode() const { return mode_.load(); }
     // Anything but 1 and 2 becomes 0. Saved to Lighting.xml on every call, then applied.
@@ -102,7 +102,7 @@ private:
     void stopThermalThreadLocked();
     void startThermalThreadLocked();
 
-    std::atomic<std::uint32_t> colour_{0};
+    std::atomic<std::uint32_t> color_{0};
     std::atomic<std::int32_t> mode_{0};
     settings::LightingSettings& settings_;
     board::BiosItemRegistry& items_;

@@ -3,10 +3,10 @@
 namespace service {
 
 MusicEffect::MusicEffect()
-    : MusicEffect(CaptureEndpoint::RenderLoopback, std::make_unique<LedColourOutput>(),
+    : MusicEffect(CaptureEndpoint::RenderLoopback, std::make_unique<LedColorOutput>(),
                   withGlobalLock) {}
 
-MusicEffect::MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColourOutput> output,
+MusicEffect::MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> output,
                          AnalysisGuard guard)
     : capture_(std::make_unique<LoopbackCapture>(endpoint)),
       effect_(std::make_unique<EasyEffect>(std::move(output))) {

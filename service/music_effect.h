@@ -25,8 +25,7 @@ public:
 
     // The product's effect: render loopback, LED registers, firmware global lock.
     MusicEffect();
-    MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColourOutput> output,
-                AnalysisGuard guard);
+    MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> output, AnalysisGuard guard);
     ~MusicEffect();
     MusicEffect(const MusicEffect&) = delete;
     MusicEffect& operator=(const MusicEffect&) = delete;

@@ -9,7 +9,7 @@
 //     auto board = virtualboard::Board::create(dir.path() / "board.img", options,
 //                                              dir.path() / "firmware");
 //     // set VBOARD_IMAGE and LUMIVANE_FIRMWARE_DIR, run the code under test, then:
-//     EXPECT_EQ(board->inspect().ledColour().red, 0x12);
+//     EXPECT_EQ(board->inspect().ledColor().red, 0x12);
 //
 // A Board is the image's facts plus facets over the same mapped image, each for one
 // kind of user: the hardware as HwIO reaches it, inspection, the test knobs, the

@@ -190,7 +190,7 @@ std::vector<std::uint8_t> spoilDescriptor(std::vector<std::uint8_t> descriptor,
 
 namespace {
 
-LedColour scaled(std::uint32_t word, double level) {
+LedColor scaled(std::uint32_t word, double level) {
     auto channel = [&](int shift) {
         return std::uint8_t(std::lround(double((word >> shift) & 0xFF) * level));
     };
@@ -198,7 +198,7 @@ LedColour scaled(std::uint32_t word, double level) {
 }
 
 // Full-saturation, full-value colour of a hue in [0, 1).
-LedColour hueColour(double hue) {
+LedColor hueColor(double hue) {
     const double h = hue * 6.0;
     const int sector = int(h) % 6;
     const double f = h - std::floor(h);
@@ -222,7 +222,7 @@ LedColour hueColour(double hue) {
 
 } // namespace
 
-LedColour renderEffect(std::uint32_t effectWord, std::uint64_t elapsedMs) {
+LedColor renderEffect(std::uint32_t effectWord, std::uint64_t elapsedMs) {
     switch (FirmwareEffect(effectWord & 0xFF)) {
     case FirmwareEffect::Static:
         return scaled(effectWord, 1.0);
@@ -234,7 +234,7 @@ LedColour renderEffect(std::uint32_t effectWord, std::uint64_t elapsedMs) {
     case FirmwareEffect::Strobing:
         return scaled(effectWord, elapsedMs % kStrobePeriodMs < kStrobeOnMs ? 1.0 : 0.0);
     case FirmwareEffect::Rainbow:
-        return hueColour(double(elapsedMs % kRainbowPeriodMs) / kRainbowPeriodMs);
+        return hueColor(double(elapsedMs % kRainbowPeriodMs) / kRainbowPeriodMs);
     }
     return {};
 }

@@ -15,7 +15,7 @@
 
 namespace virtualboard {
 
-struct LedColour;
+struct LedColor;
 
 // Items the programs rely on.
 inline constexpr std::uint32_t kCpuTemperatureItem = 0x06030012;
@@ -94,7 +94,7 @@ inline constexpr std::uint32_t kRainbowPeriodMs = 6000;
 
 // The colour the firmware drives `elapsedMs` after the effect word was programmed.
 // An effect number the firmware does not know leaves the LEDs dark.
-LedColour renderEffect(std::uint32_t effectWord, std::uint64_t elapsedMs);
+LedColor renderEffect(std::uint32_t effectWord, std::uint64_t elapsedMs);
 
 std::string effectName(std::uint32_t effectWord);
 

@@ -31,14 +31,14 @@ EcSnapshot Inspection::ec() const {
     return {EcPhase(ec.phase), ec.bank, BusyMode(ec.busyMode), ec.busyReadsLeft};
 }
 
-LedColour Inspection::ecColour() const {
+LedColor Inspection::ecColor() const {
     BoardImage::Lock lock(image_);
     const auto& bank0 = image_.state().ec.registers[0];
     return {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
 }
 
-LedColour Inspection::ledColour() const {
-    return ledView().colour;
+LedColor Inspection::ledColor() const {
+    return ledView().color;
 }
 
 LedView Inspection::ledView() const {
@@ -59,10 +59,10 @@ LedView Inspection::ledViewAt(std::uint64_t now) const {
         // The effect starts over whenever it is programmed.
         const std::uint64_t since =
             effect && effect->writtenAtMs ? effect->writtenAtMs : image_.firmware().poweredOnMs;
-        view.colour = renderEffect(view.effectWord, now > since ? now - since : 0);
+        view.color = renderEffect(view.effectWord, now > since ? now - since : 0);
     } else {
         const auto& bank0 = image_.state().ec.registers[0];
-        view.colour = {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
+        view.color = {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
     }
     return view;
 }

@@ -17,16 +17,16 @@ using layout::BusyMode;
 using layout::Counters;
 using layout::TraceKind;
 
-struct LedColour {
+struct LedColor {
     std::uint8_t red = 0, green = 0, blue = 0;
-    bool operator==(const LedColour&) const = default;
+    bool operator==(const LedColor&) const = default;
 };
 
 // What the LEDs show and why.
 struct LedView {
     enum class Source { Dark, Firmware, Software };
     Source source = Source::Software;
-    LedColour colour;
+    LedColor color;
     std::uint32_t effectWord = 0;
 };
 
@@ -62,11 +62,11 @@ public:
     // The colour the LEDs show now: dark while the lighting is off (item 0x13060040
     // = 0), the firmware's effect while it drives them (0x13060041 = 0), else the EC
     // colour registers.
-    LedColour ledColour() const;
+    LedColor ledColor() const;
     LedView ledView() const;
     LedView ledViewAt(std::uint64_t wallClockMs) const;
     // The EC colour registers 0x53, 0x5D, 0x5B of bank 0.
-    LedColour ecColour() const;
+    LedColor ecColor() const;
     Counters counters() const;
     // The records still in the ring, oldest first.
     std::vector<TraceEntry> trace() const;

@@ -62,23 +62,23 @@ void colourThroughStandIn(benchmark::State& state, virtualboard::BusyMode busy) 
         ports.ecWriteBanked(board::kLedBank, board::kLedRedRegister, value);
     }
     auto counters = board.inspect().counters();
-    double colours = double(state.iterations());
-    state.counters["portWrites/colour"] = double(counters.portWrites) / colours;
-    state.counters["statusReads/colour"] = double(counters.ecStatusReads) / colours;
-    state.counters["transactions/colour"] = double(counters.ecTransactions) / colours;
-    state.counters["colours/s"] = benchmark::Counter(colours, benchmark::Counter::kIsRate);
+    double colors = double(state.iterations());
+    state.counters["portWrites/colour"] = double(counters.portWrites) / colors;
+    state.counters["statusReads/colour"] = double(counters.ecStatusReads) / colors;
+    state.counters["transactions/colour"] = double(counters.ecTransactions) / colors;
+    state.counters["colours/s"] = benchmark::Counter(colors, benchmark::Counter::kIsRate);
 }
 
-void BM_ColourIdleController(benchmark::State& state) {
+void BM_ColorIdleController(benchmark::State& state) {
     colourThroughStandIn(state, virtualboard::BusyMode::Never);
 }
-BENCHMARK(BM_ColourIdleController)->UseRealTime();
+BENCHMARK(BM_ColorIdleController)->UseRealTime();
 
 // Every wait step finds the input buffer full: the worst case, 36 pauses of 1 ms.
-void BM_ColourBusyController(benchmark::State& state) {
+void BM_ColorBusyController(benchmark::State& state) {
     colourThroughStandIn(state, virtualboard::BusyMode::Always);
 }
-BENCHMARK(BM_ColourBusyController)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_ColorBusyController)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
 
 void BM_HslToRgb(benchmark::State& state) {
     float hue = 0.0f;

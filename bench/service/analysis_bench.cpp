@@ -50,7 +50,7 @@ BENCHMARK(BM_Transform)->Arg(480)->Arg(960)->Arg(441)->MinTime(2.0);
 
 // The whole per-packet step of the effect: analysis and storing the bands.
 void BM_Analyze(benchmark::State& state) {
-    struct NoOutput : service::ColourOutput {
+    struct NoOutput : service::ColorOutput {
         void write(const service::Rgb&) override {}
     };
     service::EasyEffect effect(std::make_unique<NoOutput>());

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     for (int burst = 0; burst < bursts + 2; ++burst) {
         for (int i = 0; i < 40; ++i) // 400 ms of silence: the LEDs go dark
             player.write(silence);
-        if (live.board->inspect().ledColour() != virtualboard::LedColour{}) {
+        if (live.board->inspect().ledColor() != virtualboard::LedColor{}) {
             std::fprintf(stderr, "burst %d: the LEDs did not go dark\n", burst);
             continue;
         }

@@ -51,20 +51,20 @@ void StatusRead(benchmark::State& state) {
 BENCHMARK(StatusRead);
 
 // Six transactions: 18 port writes and 36 status reads with a never-busy controller.
-void ColourWrite(benchmark::State& state) {
+void ColorWrite(benchmark::State& state) {
     auto& hwio = bench().hwio;
     std::uint8_t level = 0;
     for (auto _ : state) {
-        hwio.writeColour(level, std::uint8_t(level + 1), std::uint8_t(level + 2), false);
+        hwio.writeColor(level, std::uint8_t(level + 1), std::uint8_t(level + 2), false);
         ++level;
     }
 }
-BENCHMARK(ColourWrite);
+BENCHMARK(ColorWrite);
 
 void MonitorFrame(benchmark::State& state) {
     auto& board = *bench().board;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(board.inspect().ledColour());
+        benchmark::DoNotOptimize(board.inspect().ledColor());
         benchmark::DoNotOptimize(board.inspect().globalLockWord());
         board.firmwareLock().service();
     }

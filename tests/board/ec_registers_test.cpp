@@ -42,7 +42,7 @@ protected:
 
 } // namespace
 
-TEST_F(EcRegisters, ColourSequenceInBothEffectsOrders) {
+TEST_F(EcRegisters, ColorSequenceInBothEffectsOrders) {
     ASSERT_EQ(ports.loadHwio(), board::kHwioLoaded);
     ports.ecWriteBanked(0, board::kLedRedRegister, 0x12);
     ports.ecWriteBanked(0, board::kLedGreenRegister, 0x34);

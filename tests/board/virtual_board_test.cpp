@@ -113,7 +113,7 @@ TEST_F(VirtualBoard, ScannedBoardsOfEveryShape) {
     EXPECT_EQ(diagnostics.messages().size(), 1u);
 }
 
-TEST_F(VirtualBoard, ColourWritesLandInTheRegistersInBothOrders) {
+TEST_F(VirtualBoard, ColorWritesLandInTheRegistersInBothOrders) {
     Board& board = create({});
     board::EcPortBinding ports(besideTests(virtualboard::hwioBareName().c_str()).string());
     ports.setSleep(countSleep);
@@ -125,7 +125,7 @@ TEST_F(VirtualBoard, ColourWritesLandInTheRegistersInBothOrders) {
     ports.ecWriteBanked(0, board::kLedRedRegister, 0x12);
     ports.ecWriteBanked(0, board::kLedGreenRegister, 0x34);
     ports.ecWriteBanked(0, board::kLedBlueRegister, 0x56);
-    EXPECT_EQ(board.inspect().ledColour(), (virtualboard::LedColour{0x12, 0x34, 0x56}));
+    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x12, 0x34, 0x56}));
     Writes expected;
     bankedWrite(expected, 0x53, 0x12);
     bankedWrite(expected, 0x5D, 0x34);
@@ -146,7 +146,7 @@ TEST_F(VirtualBoard, ColourWritesLandInTheRegistersInBothOrders) {
     bankedWrite(expected, 0x5D, 0x02);
     bankedWrite(expected, 0x53, 0x03);
     EXPECT_EQ(ecWrites(), expected);
-    EXPECT_EQ(board.inspect().ledColour(), (virtualboard::LedColour{0x03, 0x02, 0x01}));
+    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x03, 0x02, 0x01}));
 }
 
 TEST_F(VirtualBoard, BusyControllerCostsPausesNotBytes) {
@@ -161,7 +161,7 @@ TEST_F(VirtualBoard, BusyControllerCostsPausesNotBytes) {
     ports.ecWriteBanked(0, board::kLedRedRegister, 0xA1);
     ports.ecWriteBanked(0, board::kLedGreenRegister, 0xA2);
     ports.ecWriteBanked(0, board::kLedBlueRegister, 0xA3);
-    EXPECT_EQ(board.inspect().ledColour(), (virtualboard::LedColour{0xA1, 0xA2, 0xA3}));
+    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0xA1, 0xA2, 0xA3}));
     // The most a colour can cost: 72 status reads and 36 pauses.
     EXPECT_EQ(board.inspect().counters().ecStatusReads, 72u);
     EXPECT_EQ(sleeps, 36);
@@ -191,7 +191,7 @@ TEST_F(VirtualBoard, ProcessWideBindingsAndTheBoardCheck) {
     writer.setBlue(0x0B);
     writer.setGreen(0x0C);
     writer.setRed(0x0D);
-    EXPECT_EQ(board.inspect().ledColour(), (virtualboard::LedColour{0x0D, 0x0C, 0x0B}));
+    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x0D, 0x0C, 0x0B}));
 
     options.productName = "XR40-SUMMIT ";
     create(options);

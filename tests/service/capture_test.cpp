@@ -177,7 +177,7 @@ TEST(PulseCapture, StopEndsTheRunPromptlyEvenBeforeItStreams) {
 // The effect end to end, short of the registers: a tone's band decides the hue.
 TEST(PulseCapture, TheEffectsBandsFollowTheTone) {
     PrintedLines printed;
-    struct NoOutput : service::ColourOutput {
+    struct NoOutput : service::ColorOutput {
         void write(const service::Rgb&) override {}
     };
     std::atomic<int> guarded{0};

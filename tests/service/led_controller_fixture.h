@@ -106,7 +106,7 @@ private:
 };
 
 // The music effect's colours go nowhere; only whether it runs matters here.
-class DiscardingOutput : public service::ColourOutput {
+class DiscardingOutput : public service::ColorOutput {
 public:
     void write(const service::Rgb&) override {}
 };

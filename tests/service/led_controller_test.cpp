@@ -88,7 +88,7 @@ TEST_F(ControllerTest, AnUnknownStoredModeIsKeptAndRunsNothing) {
     EXPECT_EQ(controller->getMode(), 0);
 }
 
-TEST_F(ControllerTest, TheColourIsOnlyKept) {
+TEST_F(ControllerTest, TheColorIsOnlyKept) {
     auto controller = makeController();
     virtualboard::Board& board = sharedBoard();
     const auto before = board.inspect().counters().ecTransactions;

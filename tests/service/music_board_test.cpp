@@ -40,18 +40,18 @@ TEST(MusicOnTheBoard, AToneLightsTheLedsAndStoppingFreezesThem) {
     ASSERT_TRUE(effect.capture().waitStreaming(5000));
     // Silence first: the colour thread writes black.
     ASSERT_TRUE(eventually([&] { return board->inspect().counters().ecTransactions >= 12; }));
-    EXPECT_EQ(board->inspect().ledColour(), virtualboard::LedColour{});
+    EXPECT_EQ(board->inspect().ledColor(), virtualboard::LedColor{});
 
     std::thread player([] { play(1000, 400ms); });
     EXPECT_TRUE(
-        eventually([&] { return board->inspect().ledColour() != virtualboard::LedColour{}; }));
+        eventually([&] { return board->inspect().ledColor() != virtualboard::LedColor{}; }));
     player.join();
 
     effect.stop();
-    const auto frozen = board->inspect().ledColour();
+    const auto frozen = board->inspect().ledColor();
     const auto writes = board->inspect().counters().ecTransactions;
     std::this_thread::sleep_for(60ms);
-    EXPECT_EQ(board->inspect().ledColour(), frozen);
+    EXPECT_EQ(board->inspect().ledColor(), frozen);
     EXPECT_EQ(board->inspect().counters().ecTransactions, writes)
         << "a register write after stop()";
     // Every packet was analysed under the firmware's global lock, each time given back.

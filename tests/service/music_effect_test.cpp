@@ -19,7 +19,7 @@ namespace {
 // while the effect was meant to be stopped.
 struct Recording {
     std::mutex mutex;
-    std::vector<Rgb> colours;
+    std::vector<Rgb> colors;
     std::atomic<int> writing{0};
     std::atomic<int> mostAtOnce{0};
     std::atomic<bool> stopped{true};
@@ -27,7 +27,7 @@ struct Recording {
 
     std::size_t count() {
         std::lock_guard lock(mutex);
-        return colours.size();
+        return colors.size();
     }
     bool waitForWrites(std::size_t n) {
         for (int i = 0; i < 500 && count() < n; ++i)
@@ -36,10 +36,10 @@ struct Recording {
     }
 };
 
-class RecordingOutput : public service::ColourOutput {
+class RecordingOutput : public service::ColorOutput {
 public:
     explicit RecordingOutput(std::shared_ptr<Recording> r) : r_(std::move(r)) {}
-    void write(const Rgb& colour) override {
+    void write(const Rgb& color) override {
         const int now = ++r_->writing;
         int most = r_->mostAtOnce;
         while (now > most && !r_->mostAtOnce.compare_exchange_weak(most, now)) {
@@ -48,7 +48,7 @@ public:
             ++r_->writesWhileStopped;
         {
             std::lock_guard lock(r_->mutex);
-            r_->colours.push_back(colour);
+            r_->colors.push_back(color);
         }
         std::this_thread::sleep_for(200us); // widen the window for a second writer
         --r_->writing;
@@ -119,7 +119,7 @@ TEST_F(EffectFixture, StartAndStopAreIdempotent) {
     EXPECT_EQ(recording->count(), after) << "a colour was written after stop() returned";
 }
 
-TEST_F(EffectFixture, RapidStopAndStartNeverLeavesTwoColourThreads) {
+TEST_F(EffectFixture, RapidStopAndStartNeverLeavesTwoColorThreads) {
     for (int i = 0; i < 60; ++i) {
         start();
         // Mostly shorter than a cycle; every fourth run long enough to write.
@@ -152,20 +152,20 @@ TEST_F(EffectFixture, ConcurrentCallersLeaveOneConsistentEffect) {
     EXPECT_FALSE(effect.effect().threadRunning());
 }
 
-TEST_F(EffectFixture, ANewColourThreadStartsFromDarkness) {
+TEST_F(EffectFixture, ANewColorThreadStartsFromDarkness) {
     effect.effect().setBands({0.0f, 0.0f, 16.0f});
     start();
     ASSERT_TRUE(recording->waitForWrites(30));
     stop();
-    const Rgb firstOfFirstRun = recording->colours.front();
-    const Rgb lastOfFirstRun = recording->colours.back();
+    const Rgb firstOfFirstRun = recording->colors.front();
+    const Rgb lastOfFirstRun = recording->colors.back();
     EXPECT_NE(firstOfFirstRun, lastOfFirstRun); // it had moved on
 
     const std::size_t before = recording->count();
     start();
     ASSERT_TRUE(recording->waitForWrites(before + 1));
     stop();
-    EXPECT_EQ(recording->colours[before], firstOfFirstRun);
+    EXPECT_EQ(recording->colors[before], firstOfFirstRun);
 }
 
 TEST_F(EffectFixture, AFailedCaptureReportsAndAllowsALaterStart) {

@@ -4,12 +4,12 @@
 
 using namespace led_testing;
 using board::EcLedPort;
-using board::LedColour;
+using board::LedColor;
 
 namespace {
 
-LedColour onBoard(virtualboard::Board& board) {
-    const virtualboard::LedColour c = board.inspect().ledColour();
+LedColor onBoard(virtualboard::Board& board) {
+    const virtualboard::LedColor c = board.inspect().ledColor();
     return {c.red, c.green, c.blue};
 }
 
@@ -25,10 +25,10 @@ std::vector<std::uint8_t> registersWritten(virtualboard::Board& board) {
 
 } // namespace
 
-TEST(TemperatureColour, RunsFromGreenThroughYellowToRed) {
+TEST(TemperatureColor, RunsFromGreenThroughYellowToRed) {
     struct Case {
         std::int32_t celsius;
-        LedColour colour;
+        LedColor color;
     };
     const Case cases[] = {
         {20, {1, 255, 0}},
@@ -46,7 +46,7 @@ TEST(TemperatureColour, RunsFromGreenThroughYellowToRed) {
         {std::numeric_limits<std::int32_t>::min(), {1, 255, 0}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(EcLedPort::temperatureColour(c.celsius), c.colour) << c.celsius;
+        EXPECT_EQ(EcLedPort::temperatureColor(c.celsius), c.color) << c.celsius;
 }
 
 TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
@@ -56,7 +56,7 @@ TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
     for (std::int32_t celsius : {45, 20, 60, 33}) {
         board.knobs().clearTrace();
         port.showTemperature(celsius);
-        EXPECT_EQ(onBoard(board), EcLedPort::temperatureColour(celsius)) << celsius;
+        EXPECT_EQ(onBoard(board), EcLedPort::temperatureColor(celsius)) << celsius;
         EXPECT_EQ(
             registersWritten(board),
             (std::vector<std::uint8_t>{virtualboard::kRedRegister, virtualboard::kGreenRegister,
@@ -69,7 +69,7 @@ TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
     // same, and the firmware's ownership is left alone.
     board.knobs().setGlobalLockWord(2);
     port.showTemperature(59);
-    EXPECT_EQ(onBoard(board), (LedColour{255, 13, 0}));
+    EXPECT_EQ(onBoard(board), (LedColor{255, 13, 0}));
     EXPECT_EQ(board.inspect().globalLockWord() & 2u, 2u);
     board.knobs().setGlobalLockWord(0);
 }
@@ -83,16 +83,16 @@ TEST_F(ControllerTest, TheThermalThreadShowsEachReadingAndNothingWithoutOne) {
 
     struct Step {
         std::uint32_t raw;
-        LedColour colour;
+        LedColor color;
     };
-    const Step steps[] = {{455, EcLedPort::temperatureColour(45)},
+    const Step steps[] = {{455, EcLedPort::temperatureColor(45)},
                           {605, {255, 0, 0}},
                           {199, {1, 255, 0}},
                           {611, {255, 0, 0}},
                           {0, {1, 255, 0}}};
     for (const Step& s : steps) {
         bridge.setValue(board::kCpuTemperatureItem, s.raw);
-        EXPECT_TRUE(eventually([&] { return onBoard(board) == s.colour; })) << s.raw;
+        EXPECT_TRUE(eventually([&] { return onBoard(board) == s.color; })) << s.raw;
     }
 
     // No reading: the LEDs keep the last colour while the thread goes on asking.
@@ -102,10 +102,10 @@ TEST_F(ControllerTest, TheThermalThreadShowsEachReadingAndNothingWithoutOne) {
     const auto writes = board.inspect().counters().ecTransactions;
     ASSERT_TRUE(eventually([&] { return bridge.reads(board::kCpuTemperatureItem) >= reads + 4; }));
     EXPECT_EQ(board.inspect().counters().ecTransactions, writes);
-    EXPECT_EQ(onBoard(board), (LedColour{1, 255, 0}));
+    EXPECT_EQ(onBoard(board), (LedColor{1, 255, 0}));
 
     bridge.setValue(board::kCpuTemperatureItem, 400);
-    EXPECT_TRUE(eventually([&] { return onBoard(board) == LedColour{255, 255, 0}; }));
+    EXPECT_TRUE(eventually([&] { return onBoard(board) == LedColor{255, 255, 0}; }));
 
     // Stopped: no more readings, no more writes.
     controller->setMode(0);

@@ -234,65 +234,65 @@ TEST_F(FirmwareItems, FaultKnobsProduceTheirFaults) {
     EXPECT_FALSE(bridge->online());
 }
 
-TEST(FirmwareEffects, EachEffectWordRendersItsOwnColour) {
+TEST(FirmwareEffects, EachEffectWordRendersItsOwnColor) {
     const std::uint32_t orange = 0x0080FF00; // red 0xFF, green 0x80, blue 0x00
     auto word = [&](FirmwareEffect effect) {
         return orange | std::uint32_t(effect);
     };
 
     for (std::uint64_t t : {0ull, 777ull, 123456ull})
-        EXPECT_EQ(renderEffect(word(FirmwareEffect::Static), t), (LedColour{0xFF, 0x80, 0x00}));
+        EXPECT_EQ(renderEffect(word(FirmwareEffect::Static), t), (LedColor{0xFF, 0x80, 0x00}));
 
-    EXPECT_EQ(renderEffect(word(FirmwareEffect::Pulsating), 0), (LedColour{0xFF, 0x80, 0x00}));
-    EXPECT_EQ(renderEffect(word(FirmwareEffect::Pulsating), kPulsePeriodMs / 2), LedColour{});
-    const LedColour quarter = renderEffect(word(FirmwareEffect::Pulsating), kPulsePeriodMs / 4);
+    EXPECT_EQ(renderEffect(word(FirmwareEffect::Pulsating), 0), (LedColor{0xFF, 0x80, 0x00}));
+    EXPECT_EQ(renderEffect(word(FirmwareEffect::Pulsating), kPulsePeriodMs / 2), LedColor{});
+    const LedColor quarter = renderEffect(word(FirmwareEffect::Pulsating), kPulsePeriodMs / 4);
     EXPECT_GT(quarter.red, 0x60);
     EXPECT_LT(quarter.red, 0xA0);
     EXPECT_EQ(renderEffect(word(FirmwareEffect::Pulsating), kPulsePeriodMs),
               renderEffect(word(FirmwareEffect::Pulsating), 0));
 
-    EXPECT_EQ(renderEffect(word(FirmwareEffect::Strobing), 0), (LedColour{0xFF, 0x80, 0x00}));
-    EXPECT_EQ(renderEffect(word(FirmwareEffect::Strobing), kStrobeOnMs), LedColour{});
+    EXPECT_EQ(renderEffect(word(FirmwareEffect::Strobing), 0), (LedColor{0xFF, 0x80, 0x00}));
+    EXPECT_EQ(renderEffect(word(FirmwareEffect::Strobing), kStrobeOnMs), LedColor{});
     EXPECT_EQ(renderEffect(word(FirmwareEffect::Strobing), kStrobePeriodMs + 1),
-              (LedColour{0xFF, 0x80, 0x00}));
+              (LedColor{0xFF, 0x80, 0x00}));
 
     // The rainbow ignores the colour and walks the hue circle.
-    EXPECT_EQ(renderEffect(word(FirmwareEffect::Rainbow), 0), (LedColour{0xFF, 0, 0}));
-    EXPECT_EQ(renderEffect(4, kRainbowPeriodMs / 3), (LedColour{0, 0xFF, 0}));
-    EXPECT_EQ(renderEffect(4, 2 * kRainbowPeriodMs / 3), (LedColour{0, 0, 0xFF}));
+    EXPECT_EQ(renderEffect(word(FirmwareEffect::Rainbow), 0), (LedColor{0xFF, 0, 0}));
+    EXPECT_EQ(renderEffect(4, kRainbowPeriodMs / 3), (LedColor{0, 0xFF, 0}));
+    EXPECT_EQ(renderEffect(4, 2 * kRainbowPeriodMs / 3), (LedColor{0, 0, 0xFF}));
 
-    EXPECT_EQ(renderEffect(orange | 9, 0), LedColour{}) << "an unknown effect stays dark";
-    EXPECT_EQ(renderEffect(orange, 0), LedColour{});
+    EXPECT_EQ(renderEffect(orange | 9, 0), LedColor{}) << "an unknown effect stays dark";
+    EXPECT_EQ(renderEffect(orange, 0), LedColor{});
 }
 
-TEST_F(FirmwareItems, TheShownColourFollowsTheLightingItems) {
+TEST_F(FirmwareItems, TheShownColorFollowsTheLightingItems) {
     board->knobs().setEcRegister(0, kRedRegister, 0x10);
     board->knobs().setEcRegister(0, kGreenRegister, 0x20);
     board->knobs().setEcRegister(0, kBlueRegister, 0x30);
-    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0x10, 0x20, 0x30}))
+    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x10, 0x20, 0x30}))
         << "software drives at power-on";
 
     bridge->setItem(kLightingControlItem, 0, 1);
     bridge->setItem(kEffectWordItem, 0x0000FF01, 1); // Static red
     LedView view = board->inspect().ledView();
     EXPECT_EQ(view.source, LedView::Source::Firmware);
-    EXPECT_EQ(view.colour, (LedColour{0xFF, 0, 0}));
+    EXPECT_EQ(view.color, (LedColor{0xFF, 0, 0}));
 
     // Strobing starts lit when programmed and is dark within its period.
     bridge->setItem(kEffectWordItem, 0x00FF0003, 1);
     const std::uint64_t at = board->items().find(kEffectWordItem)->writtenAtMs;
-    EXPECT_EQ(board->inspect().ledViewAt(at).colour, (LedColour{0, 0xFF, 0}));
-    EXPECT_EQ(board->inspect().ledViewAt(at + kStrobeOnMs).colour, LedColour{});
+    EXPECT_EQ(board->inspect().ledViewAt(at).color, (LedColor{0, 0xFF, 0}));
+    EXPECT_EQ(board->inspect().ledViewAt(at + kStrobeOnMs).color, LedColor{});
 
     bridge->setItem(kLightingOnItem, 0, 1);
     EXPECT_EQ(board->inspect().ledView().source, LedView::Source::Dark);
-    EXPECT_EQ(board->inspect().ledColour(), LedColour{});
-    EXPECT_EQ(board->inspect().ecColour(), (LedColour{0x10, 0x20, 0x30}))
+    EXPECT_EQ(board->inspect().ledColor(), LedColor{});
+    EXPECT_EQ(board->inspect().ecColor(), (LedColor{0x10, 0x20, 0x30}))
         << "the EC keeps its registers";
 
     bridge->setItem(kLightingOnItem, 1, 1);
     bridge->setItem(kLightingControlItem, 1, 3);
-    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0x10, 0x20, 0x30}));
+    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x10, 0x20, 0x30}));
 }
 
 TEST_F(FirmwareItems, TemperatureComesFromTheHostSensorWhenAskedAndOneExists) {

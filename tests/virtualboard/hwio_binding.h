@@ -78,7 +78,7 @@ struct HwioBinding {
     }
 
     // The temperature effect's order; the music effect writes blue, green, red.
-    void writeColour(std::uint8_t red, std::uint8_t green, std::uint8_t blue, bool musicOrder) {
+    void writeColor(std::uint8_t red, std::uint8_t green, std::uint8_t blue, bool musicOrder) {
         if (musicOrder) {
             ecWriteBanked(0, 0x5B, blue);
             ecWriteBanked(0, 0x5D, green);

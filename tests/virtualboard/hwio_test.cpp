@@ -11,7 +11,7 @@
 namespace {
 
 using virtualboard::BusyMode;
-using virtualboard::LedColour;
+using virtualboard::LedColor;
 using virtualboard::TraceEntry;
 using virtualboard::TraceKind;
 using PortWrite = std::pair<std::uint16_t, std::uint8_t>;
@@ -54,10 +54,10 @@ std::vector<PortWrite> expectedPortWrites(const std::vector<std::pair<int, int>>
     return writes;
 }
 
-TEST_F(HwioStandIn, ColourWriteSetsRegistersAndLeavesTheTransactionTrace) {
-    hwio.writeColour(0x12, 0x34, 0x56, false);
+TEST_F(HwioStandIn, ColorWriteSetsRegistersAndLeavesTheTransactionTrace) {
+    hwio.writeColor(0x12, 0x34, 0x56, false);
 
-    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0x12, 0x34, 0x56}));
+    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x12, 0x34, 0x56}));
     EXPECT_EQ(
         portWrites(),
         expectedPortWrites(
@@ -70,7 +70,7 @@ TEST_F(HwioStandIn, ColourWriteSetsRegistersAndLeavesTheTransactionTrace) {
 
     // The music path: same pairs, blue first; register changes keep their old values.
     board->knobs().clearTrace();
-    hwio.writeColour(0x21, 0x43, 0x65, true);
+    hwio.writeColor(0x21, 0x43, 0x65, true);
     EXPECT_EQ(registerWrites(), (std::vector<std::tuple<int, int, int>>{{0, 0xFF, 0},
                                                                         {0, 0x5B, 0x65},
                                                                         {0, 0xFF, 0},
@@ -92,7 +92,7 @@ TEST_F(HwioStandIn, ColourWriteSetsRegistersAndLeavesTheTransactionTrace) {
 TEST_F(HwioStandIn, BanksSeparateRegistersAndTheRingKeepsTheNewest) {
     hwio.ecWriteBanked(3, 0x53, 0x99);
     EXPECT_EQ(board->inspect().ecRegister(3, 0x53), 0x99);
-    EXPECT_EQ(board->inspect().ledColour().red, 0) << "bank 0 holds the LED colour";
+    EXPECT_EQ(board->inspect().ledColor().red, 0) << "bank 0 holds the LED colour";
     EXPECT_EQ(board->inspect().ec().bank, 3);
 
     const std::uint64_t writes = virtualboard::layout::kTraceCapacity + 100;
@@ -139,7 +139,7 @@ TEST_F(HwioStandIn, ConcurrentWritersKeepTheImageConsistent) {
 TEST_F(HwioStandIn, ProtocolErrorsAreCountedAndLeaveRegistersAlone) {
     hwio.outPortB(0x68, 0x53); // a data byte with no command
     EXPECT_EQ(board->inspect().counters().ecProtocolErrors, 1u);
-    EXPECT_EQ(board->inspect().ledColour().red, 0);
+    EXPECT_EQ(board->inspect().ledColor().red, 0);
 
     hwio.outPortB(0x6C, 0x81);
     hwio.outPortB(0x68, 0x53);
@@ -148,7 +148,7 @@ TEST_F(HwioStandIn, ProtocolErrorsAreCountedAndLeaveRegistersAlone) {
     hwio.outPortB(0x68, 0x44);
     EXPECT_EQ(board->inspect().counters().ecProtocolErrors, 2u);
     EXPECT_EQ(board->inspect().counters().ecTransactions, 1u);
-    EXPECT_EQ(board->inspect().ledColour(), (LedColour{0, 0x44, 0}));
+    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0, 0x44, 0}));
 
     hwio.outPortB(0x6C, 0x99); // no such command
     hwio.outPortB(0x68, 0x01);
@@ -180,7 +180,7 @@ TEST_F(HwioStandIn, BusyModesShapeTheStatusReads) {
     EXPECT_EQ(counters.ecStatusReads, 12u);
     EXPECT_EQ(counters.ecBusyStatusReads, 12u);
     EXPECT_EQ(counters.ecWritesWhileBusy, 3u);
-    EXPECT_EQ(board->inspect().ledColour().red, 0x7E);
+    EXPECT_EQ(board->inspect().ledColor().red, 0x7E);
 
     // Never busy: one read per wait step, no sleep.
     board->knobs().setBusyMode(BusyMode::Never);

@@ -34,7 +34,7 @@ protected:
     }
 };
 
-TEST_F(VboardTool, ShowReportsTheColourAnotherProgramWrote) {
+TEST_F(VboardTool, ShowReportsTheColorAnotherProgramWrote) {
     const auto bin = vbtest::binaryDirectory();
     const auto firmware = directory.path() / "fw";
     const auto libraries = directory.path() / "lib";
@@ -46,7 +46,7 @@ TEST_F(VboardTool, ShowReportsTheColourAnotherProgramWrote) {
     EXPECT_TRUE(std::filesystem::exists(libraries / virtualboard::hwioSystemName()));
 
     testing_support::ScopedEnvironment current("VBOARD_IMAGE", image().string());
-    ASSERT_EQ(vbtest::runProgram(bin / LUMIVANE_COLOUR_WRITER, {"0x12", "0x34", "0x56"}), 0);
+    ASSERT_EQ(vbtest::runProgram(bin / LUMIVANE_COLOR_WRITER, {"0x12", "0x34", "0x56"}), 0);
 
     ToolRun show = vboard({"show", "--json"});
     ASSERT_EQ(show.status, 0) << show.err;
@@ -93,7 +93,7 @@ TEST_F(VboardTool, CreateOptionsAndKnobsReachTheImage) {
     EXPECT_EQ(onImage({"set", "open-fails", "off"}).status, 0);
     EXPECT_FALSE(board->hardware().openFails());
     EXPECT_EQ(onImage({"set", "register", "0", "0x5D", "200"}).status, 0);
-    EXPECT_EQ(board->inspect().ledColour().green, 200);
+    EXPECT_EQ(board->inspect().ledColor().green, 200);
     EXPECT_EQ(onImage({"set", "lock-word", "3"}).status, 0);
     EXPECT_EQ(board->inspect().globalLockWord(), 3u);
     EXPECT_THAT(onImage({"show", "--json"}).out, HasSubstr("\"pending\": true"));

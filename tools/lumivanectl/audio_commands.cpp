@@ -2,7 +2,7 @@
 
 #include "command_table.h"
 #include "service/band_analysis.h"
-#include "service/colour_step.h"
+#include "service/color_step.h"
 #include "service/loopback_capture.h"
 
 #include <charconv>
@@ -83,7 +83,7 @@ int audioColors(const Invocation& call) {
     // One 10 ms packet per 10 ms colour cycle, as when the capture keeps pace.
     const std::uint32_t frames = std::max(1u, audio.sampleRate / 100);
     out << "# cycle red green blue\n";
-    service::ColourState state;
+    service::ColorState state;
     service::BandValues bands;
     std::uint32_t cycle = 0;
     const service::KISS_FFT fft(3);
@@ -91,7 +91,7 @@ int audioColors(const Invocation& call) {
         const auto values = fft.transform(samples, std::int32_t(n), audio.channels);
         if (values.size() == 3)
             bands = {values[0], values[1], values[2]};
-        const service::Rgb c = service::nextColour(state, bands);
+        const service::Rgb c = service::nextColor(state, bands);
         out << cycle++ << ' ' << int(c.red) << ' ' << int(c.green) << ' ' << int(c.blue) << '\n';
     });
     return kExitOk;

@@ -288,7 +288,7 @@ int boardTemperatureColor(const Invocation& call) {
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), celsius);
     if (text.empty() || error != std::errc() || end != text.data() + text.size())
         throw UsageError("CELSIUS must be a whole number, not \"" + text + "\"");
-    const board::LedColour color = board::EcLedPort::temperatureColour(celsius);
+    const board::LedColor color = board::EcLedPort::temperatureColor(celsius);
     if (call.write) {
         requireLedPorts(access.ledPorts);
         // As the effect does: the lock when it can be had, the colour either way.

@@ -17,7 +17,7 @@ extern "C" void onInterrupt(int) {
     interrupted = true;
 }
 
-std::string frame(const virtualboard::LedColour& led, std::uint32_t lockWord) {
+std::string frame(const virtualboard::LedColor& led, std::uint32_t lockWord) {
     char text[160];
     // A true-colour block, then the numbers, on one line redrawn in place.
     std::snprintf(text, sizeof text,
@@ -38,7 +38,7 @@ void monitorBoard(virtualboard::Board& board, unsigned rate, unsigned long frame
     auto next = std::chrono::steady_clock::now();
     for (unsigned long shown = 0; !interrupted && (frames == 0 || shown < frames); ++shown) {
         board.firmwareLock().service();
-        out << frame(board.inspect().ledColour(), board.inspect().globalLockWord()) << std::flush;
+        out << frame(board.inspect().ledColor(), board.inspect().globalLockWord()) << std::flush;
         next += period;
         std::this_thread::sleep_until(next);
     }

@@ -275,8 +275,8 @@ void showBoard(Board& board, bool json, std::ostream& out) {
     BoardFacts facts = board.facts();
     const Inspection& inspect = board.inspect();
     const LedView view = inspect.ledView();
-    const LedColour led = view.colour;
-    const LedColour ecLed = inspect.ecColour();
+    const LedColor led = view.color;
+    const LedColor ecLed = inspect.ecColor();
     const std::vector<FirmwareItem> items = board.items().all();
     const BridgeFaults faults = board.bridge().faults();
     std::vector<CallRecord> calls = board.bridge().calls();
@@ -314,7 +314,7 @@ void showBoard(Board& board, bool json, std::ostream& out) {
         ecJson["phase"] = phaseName(ec.phase);
         ecJson["busyMode"] = busyName(ec.busyMode);
         ecJson["busyReadsLeft"] = ec.busyReadsLeft;
-        Json& registers = ecJson["colourRegisters"];
+        Json& registers = ecJson["colorRegisters"];
         registers["0x53"] = inspect.ecRegister(0, kRedRegister);
         registers["0x5D"] = inspect.ecRegister(0, kGreenRegister);
         registers["0x5B"] = inspect.ecRegister(0, kBlueRegister);

@@ -168,18 +168,18 @@ TEST_F(Lumivanectl, TemperatureColorPrintsAndWritesRedGreenBlue) {
 TEST_F(Lumivanectl, OldCommandWordsAreAliasesLeftOutOfTheHelp) {
     const Result color = run({"--json", "board", "temperature-color", "59"});
     ASSERT_EQ(color.status, 0) << color.err;
-    const Result colour = run({"--json", "board", "temperature-colour", "59"});
-    EXPECT_EQ(colour.status, 0) << colour.err;
-    EXPECT_EQ(colour.out, color.out);
+    const Result oldColor = run({"--json", "board", "temperature-colour", "59"});
+    EXPECT_EQ(oldColor.status, 0) << oldColor.err;
+    EXPECT_EQ(oldColor.out, color.out);
 
     // Both reach the command: it reads the file and refuses it.
     const std::string junk = (firmware.path() / "junk.wav").string();
     std::ofstream(junk) << "not audio";
     const Result colors = run({"audio", "colors", junk});
-    const Result colours = run({"audio", "colours", junk});
+    const Result oldColors = run({"audio", "colours", junk});
     EXPECT_EQ(colors.status, 1);
-    EXPECT_EQ(colours.status, 1);
-    EXPECT_EQ(colours.err, colors.err);
+    EXPECT_EQ(oldColors.status, 1);
+    EXPECT_EQ(oldColors.err, colors.err);
 
     const std::string help = run({"--help"}).out + run({"audio", "--help"}).out;
     EXPECT_NE(help.find("board temperature-color CELSIUS"), std::string::npos) << help;

@@ -21,7 +21,7 @@ struct Rgb {
 
 // What one colour thread carries from cycle to cycle. A new thread starts from
 // darkness and red whatever the previous one showed.
-struct ColourState {
+struct ColorState {
     double light = 0.0; // 0 off .. 1 full colour
     double hue = 0.0;   // 0 and 1 are both red
 };
@@ -34,6 +34,6 @@ DominantBand dominantBand(float low, float mid, float high);
 
 // Brightness follows loudness (the lightness value closes half its distance to the
 // target each cycle); the hue drifts towards red (bass, treble) or cyan (middle).
-Rgb nextColour(ColourState& state, const BandValues& bands);
+Rgb nextColor(ColorState& state, const BandValues& bands);
 
 } // namespace service

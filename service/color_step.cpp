@@ -1,4 +1,4 @@
-#include "service/colour_step.h"
+#include "service/color_step.h"
 
 #include "board/color.h"
 
@@ -25,7 +25,7 @@ DominantBand dominantBand(float low, float mid, float high) {
     return mid > low ? DominantBand::Mid : DominantBand::Low;
 }
 
-Rgb nextColour(ColourState& state, const BandValues& bands) {
+Rgb nextColor(ColorState& state, const BandValues& bands) {
     const double h = usable(bands.high);
     const double m = usable(bands.mid);
     const double l = usable(bands.low);

@@ -1,7 +1,7 @@
 // A small program that writes one LED colour the way the service does: it loads the
 // HwIO stand-in by file name, opens it and runs the EC write transactions.
 //
-//     vboard_colour_writer RED GREEN BLUE [music]
+//     vboard_color_writer RED GREEN BLUE [music]
 
 #include "hwio_binding.h"
 
@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
         return std::uint8_t(std::strtoul(argv[i], nullptr, 0));
     };
     bool music = argc > 4 && std::string(argv[4]) == "music";
-    hwio.writeColour(component(1), component(2), component(3), music);
+    hwio.writeColor(component(1), component(2), component(3), music);
     return 0;
 }
