@@ -180,7 +180,7 @@ std::unique_ptr<Board> Board::open(const std::filesystem::path& image) {
 }
 
 Board::Board(std::unique_ptr<BoardImage> image)
-    : image_(std::move(image)), hardware_(*image_), inspection_(*image_), knobs_(*image_),
+    : image_(std::move(image)), hardware_(*image_), readout_(*image_), knobs_(*image_),
       items_(*image_), bridge_(*image_), firmwareLock_(*image_) {}
 
 Board::~Board() = default;

@@ -9,23 +9,23 @@
 //     auto board = virtualboard::Board::create(dir.path() / "board.img", options,
 //                                              dir.path() / "firmware");
 //     // set VBOARD_IMAGE and LUMIVANE_FIRMWARE_DIR, run the code under test, then:
-//     EXPECT_EQ(board->inspect().ledColor().red, 0x12);
+//     EXPECT_EQ(board->readout().ledColor().red, 0x12);
 //
 // A Board is the image's facts plus facets over the same mapped image, each for one
-// kind of user: the hardware as HwIO reaches it, inspection, the test knobs, the
+// kind of user: the hardware as HwIO reaches it, the readout, the test knobs, the
 // firmware items, the bridge's faults and call log, and the firmware's side of the
 // global lock. Facets live as long as their Board.
 //
 // All operations are safe to call from several threads and processes at once.
-// Errors in create/open throw BoardError; the inspection calls do not fail.
+// Errors in create/open throw BoardError; the readout calls do not fail.
 
 #include "virtualboard/board_options.h"
 #include "virtualboard/bridge_state.h"
 #include "virtualboard/firmware_items.h"
 #include "virtualboard/firmware_lock.h"
 #include "virtualboard/hardware.h"
-#include "virtualboard/inspection.h"
 #include "virtualboard/knobs.h"
+#include "virtualboard/readout.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -74,7 +74,7 @@ public:
     bool superseded() const;
 
     Hardware& hardware() { return hardware_; }
-    const Inspection& inspect() const { return inspection_; }
+    const Readout& readout() const { return readout_; }
     Knobs& knobs() { return knobs_; }
     FirmwareItems& items() { return items_; }
     const FirmwareItems& items() const { return items_; }
@@ -88,7 +88,7 @@ private:
 
     std::unique_ptr<BoardImage> image_;
     Hardware hardware_;
-    Inspection inspection_;
+    Readout readout_;
     Knobs knobs_;
     FirmwareItems items_;
     BridgeState bridge_;

@@ -1,6 +1,6 @@
 #include "virtualboard/firmware.h"
 
-#include "virtualboard/inspection.h"
+#include "virtualboard/readout.h"
 
 #include <algorithm>
 #include <cmath>

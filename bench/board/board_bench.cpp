@@ -61,7 +61,7 @@ void colourThroughStandIn(benchmark::State& state, virtualboard::BusyMode busy) 
         ports.ecWriteBanked(board::kLedBank, board::kLedGreenRegister, value);
         ports.ecWriteBanked(board::kLedBank, board::kLedRedRegister, value);
     }
-    auto counters = board.inspect().counters();
+    auto counters = board.readout().counters();
     double colors = double(state.iterations());
     state.counters["portWrites/colour"] = double(counters.portWrites) / colors;
     state.counters["statusReads/colour"] = double(counters.ecStatusReads) / colors;

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
                     const_cast<char*>(file.c_str()), nullptr};
     const auto wallStart = std::chrono::steady_clock::now();
     const double cpuStart = cpuSeconds();
-    const auto writesStart = live.board->inspect().counters().ecTransactions;
+    const auto writesStart = live.board->readout().counters().ecTransactions;
     pid_t child = 0;
     if (posix_spawnp(&child, "paplay", nullptr, nullptr, args, environ) != 0) {
         std::fprintf(stderr, "cannot run paplay\n");
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     const double cpu = cpuSeconds() - cpuStart;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    const auto writes = live.board->inspect().counters().ecTransactions - writesStart;
+    const auto writes = live.board->readout().counters().ecTransactions - writesStart;
     const auto frames = effect.capture().frameCount();
     effect.stop();
 

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     for (int burst = 0; burst < bursts + 2; ++burst) {
         for (int i = 0; i < 40; ++i) // 400 ms of silence: the LEDs go dark
             player.write(silence);
-        if (live.board->inspect().ledColor() != virtualboard::LedColor{}) {
+        if (live.board->readout().ledColor() != virtualboard::LedColor{}) {
             std::fprintf(stderr, "burst %d: the LEDs did not go dark\n", burst);
             continue;
         }
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 10; ++i)
             player.write(silence);
         std::uint64_t changed = 0;
-        for (const auto& entry : live.board->inspect().trace())
+        for (const auto& entry : live.board->readout().trace())
             if (entry.kind == virtualboard::TraceKind::RegisterWrite && entry.reg != 0xFF &&
                 entry.value != entry.oldValue) {
                 changed = entry.timeNs;

@@ -56,14 +56,14 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(100ms); // past the start's own work
         const Usage before = usage();
         const std::size_t reads = bridge.reads(board::kCpuTemperatureItem);
-        const auto writes = board.inspect().counters().ecTransactions;
+        const auto writes = board.readout().counters().ecTransactions;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const Usage after = usage();
         std::printf("%4d  %7d  %8.3f  %10.2f  %7.2f  %11.2f\n", mode, seconds,
                     1000.0 * (after.cpu - before.cpu) / seconds,
                     double(after.wakeups - before.wakeups) / seconds,
                     double(bridge.reads(board::kCpuTemperatureItem) - reads) / seconds,
-                    double(board.inspect().counters().ecTransactions - writes) / seconds);
+                    double(board.readout().counters().ecTransactions - writes) / seconds);
     }
     controller.setMode(0);
     return 0;

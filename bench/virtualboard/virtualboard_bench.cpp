@@ -64,8 +64,8 @@ BENCHMARK(ColorWrite);
 void MonitorFrame(benchmark::State& state) {
     auto& board = *bench().board;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(board.inspect().ledColor());
-        benchmark::DoNotOptimize(board.inspect().globalLockWord());
+        benchmark::DoNotOptimize(board.readout().ledColor());
+        benchmark::DoNotOptimize(board.readout().globalLockWord());
         board.firmwareLock().service();
     }
 }

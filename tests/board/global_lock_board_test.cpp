@@ -42,7 +42,7 @@ protected:
     std::vector<std::uint16_t> pm1Writes() const {
         std::vector<std::uint16_t> ports;
         auto facts = board_->facts();
-        for (const auto& entry : board_->inspect().trace())
+        for (const auto& entry : board_->readout().trace())
             if (entry.kind == virtualboard::TraceKind::PortWrite && entry.port != 0x68 &&
                 entry.port != 0x6C)
                 ports.push_back(std::uint16_t(entry.port - facts.pm1aEventPort));
@@ -71,11 +71,11 @@ TEST_F(GlobalLockOnBoard, TakenAndGivenBackThroughServiceAndScan) {
         GlobalLockResult result = board::acpi::tryAcquire(library.functions(), 1500);
         EXPECT_EQ(result.status, Status::Obtained) << service;
         EXPECT_EQ(result.attempts, 1u);
-        EXPECT_EQ(board.inspect().globalLockWord(), 2u);
+        EXPECT_EQ(board.readout().globalLockWord(), 2u);
         board::acpi::release(library.functions());
-        EXPECT_EQ(board.inspect().globalLockWord(), 0u);
+        EXPECT_EQ(board.readout().globalLockWord(), 0u);
         EXPECT_TRUE(pm1Writes().empty()) << "no waiter, no signal";
-        auto counters = board.inspect().counters();
+        auto counters = board.readout().counters();
         EXPECT_EQ(counters.maps, counters.unmaps) << "every view is released";
     }
 }
@@ -84,26 +84,26 @@ TEST_F(GlobalLockOnBoard, WaitsForTheFirmwareAndSignalsItOnRelease) {
     BoardOptions options;
     options.firmwareLockMs = 150;
     Board& board = create(options);
-    ASSERT_EQ(board.inspect().globalLockWord() & 2u, 2u) << "the firmware owns the lock";
+    ASSERT_EQ(board.readout().globalLockWord() & 2u, 2u) << "the firmware owns the lock";
 
     GlobalLockResult once = board::acpi::tryAcquire(library.functions(), 1);
     EXPECT_EQ(once.status, Status::NotObtained);
-    EXPECT_EQ(board.inspect().globalLockWord(), 3u);
+    EXPECT_EQ(board.readout().globalLockWord(), 3u);
 
     board.firmwareLock().startAgent();
     GlobalLockResult waited = board::acpi::tryAcquire(library.functions(), 1500);
     EXPECT_EQ(waited.status, Status::Obtained);
     EXPECT_GT(waited.attempts, 1u);
-    EXPECT_EQ(board.inspect().globalLockWord(), 2u);
+    EXPECT_EQ(board.readout().globalLockWord(), 2u);
 
     // Now the firmware wants it back and sets pending: the release tells it.
     board.knobs().clearTrace();
     board.knobs().setGlobalLockWord(3);
     board::acpi::release(library.functions());
-    EXPECT_EQ(board.inspect().globalLockWord(), 0u);
+    EXPECT_EQ(board.readout().globalLockWord(), 0u);
     EXPECT_EQ(pm1Writes(), (std::vector<std::uint16_t>{2, 0, 0x30}));
-    EXPECT_EQ(board.inspect().pm1().enable & 0x20, 0x20);
-    EXPECT_EQ(board.inspect().pm1().chipset & 0x80, 0x80);
+    EXPECT_EQ(board.readout().pm1().enable & 0x20, 0x20);
+    EXPECT_EQ(board.readout().pm1().chipset & 0x80, 0x80);
 }
 
 TEST_F(GlobalLockOnBoard, NoTablesMeansNoLock) {
@@ -114,7 +114,7 @@ TEST_F(GlobalLockOnBoard, NoTablesMeansNoLock) {
     board.knobs().setGlobalLockWord(2);
     EXPECT_EQ(board::acpi::tryAcquire(library.functions(), 1500).status, Status::NoTables);
     board::acpi::release(library.functions());
-    EXPECT_EQ(board.inspect().globalLockWord(), 2u);
+    EXPECT_EQ(board.readout().globalLockWord(), 2u);
 }
 
 TEST_F(GlobalLockOnBoard, TwoProcessesNeverHoldItTogether) {
@@ -145,6 +145,6 @@ TEST_F(GlobalLockOnBoard, TwoProcessesNeverHoldItTogether) {
         EXPECT_EQ(overlaps, 0u) << service;
         EXPECT_EQ(inside, 0u);
         EXPECT_EQ(taken, 600u);
-        EXPECT_EQ(board.inspect().globalLockWord(), 0u);
+        EXPECT_EQ(board.readout().globalLockWord(), 0u);
     }
 }

@@ -46,7 +46,7 @@ protected:
     // Port writes to the EC, in order, from the board's trace.
     Writes ecWrites() const {
         Writes out;
-        for (const auto& entry : board_->inspect().trace())
+        for (const auto& entry : board_->readout().trace())
             if (entry.kind == virtualboard::TraceKind::PortWrite &&
                 (entry.port == 0x68 || entry.port == 0x6C))
                 out.emplace_back(entry.port, entry.value);
@@ -75,7 +75,7 @@ TEST_F(VirtualBoard, ProductNameFromTheServiceAndFromTheScan) {
         EXPECT_EQ(identity.source, service ? board::DmiWalker::Source::FirmwareTableService
                                            : board::DmiWalker::Source::MemoryScan);
         EXPECT_EQ(identity.productName, "XR40-SUMMIT") << service;
-        auto counters = board.inspect().counters();
+        auto counters = board.readout().counters();
         EXPECT_EQ(counters.maps, counters.unmaps) << "every view is released";
         EXPECT_EQ(counters.maps, service ? 0u : 2u);
     }
@@ -125,13 +125,13 @@ TEST_F(VirtualBoard, ColorWritesLandInTheRegistersInBothOrders) {
     ports.ecWriteBanked(0, board::kLedRedRegister, 0x12);
     ports.ecWriteBanked(0, board::kLedGreenRegister, 0x34);
     ports.ecWriteBanked(0, board::kLedBlueRegister, 0x56);
-    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x12, 0x34, 0x56}));
+    EXPECT_EQ(board.readout().ledColor(), (virtualboard::LedColor{0x12, 0x34, 0x56}));
     Writes expected;
     bankedWrite(expected, 0x53, 0x12);
     bankedWrite(expected, 0x5D, 0x34);
     bankedWrite(expected, 0x5B, 0x56);
     EXPECT_EQ(ecWrites(), expected);
-    auto counters = board.inspect().counters();
+    auto counters = board.readout().counters();
     EXPECT_EQ(counters.ecTransactions, 6u);
     EXPECT_EQ(counters.ecProtocolErrors, 0u);
     EXPECT_EQ(counters.ecStatusReads, 36u);
@@ -146,7 +146,7 @@ TEST_F(VirtualBoard, ColorWritesLandInTheRegistersInBothOrders) {
     bankedWrite(expected, 0x5D, 0x02);
     bankedWrite(expected, 0x53, 0x03);
     EXPECT_EQ(ecWrites(), expected);
-    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x03, 0x02, 0x01}));
+    EXPECT_EQ(board.readout().ledColor(), (virtualboard::LedColor{0x03, 0x02, 0x01}));
 }
 
 TEST_F(VirtualBoard, BusyControllerCostsPausesNotBytes) {
@@ -161,9 +161,9 @@ TEST_F(VirtualBoard, BusyControllerCostsPausesNotBytes) {
     ports.ecWriteBanked(0, board::kLedRedRegister, 0xA1);
     ports.ecWriteBanked(0, board::kLedGreenRegister, 0xA2);
     ports.ecWriteBanked(0, board::kLedBlueRegister, 0xA3);
-    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0xA1, 0xA2, 0xA3}));
+    EXPECT_EQ(board.readout().ledColor(), (virtualboard::LedColor{0xA1, 0xA2, 0xA3}));
     // The most a colour can cost: 72 status reads and 36 pauses.
-    EXPECT_EQ(board.inspect().counters().ecStatusReads, 72u);
+    EXPECT_EQ(board.readout().counters().ecStatusReads, 72u);
     EXPECT_EQ(sleeps, 36);
 
     // Busy for the first look only: the second look finds it free, no pause.
@@ -171,9 +171,9 @@ TEST_F(VirtualBoard, BusyControllerCostsPausesNotBytes) {
     board.knobs().resetCounters();
     sleeps = 0;
     ports.ecWrite(0x53, 0x44);
-    EXPECT_EQ(board.inspect().counters().ecStatusReads, 7u);
+    EXPECT_EQ(board.readout().counters().ecStatusReads, 7u);
     EXPECT_EQ(sleeps, 0);
-    EXPECT_EQ(board.inspect().ecRegister(0, 0x53), 0x44);
+    EXPECT_EQ(board.readout().ecRegister(0, 0x53), 0x44);
 }
 
 TEST_F(VirtualBoard, ProcessWideBindingsAndTheBoardCheck) {
@@ -191,7 +191,7 @@ TEST_F(VirtualBoard, ProcessWideBindingsAndTheBoardCheck) {
     writer.setBlue(0x0B);
     writer.setGreen(0x0C);
     writer.setRed(0x0D);
-    EXPECT_EQ(board.inspect().ledColor(), (virtualboard::LedColor{0x0D, 0x0C, 0x0B}));
+    EXPECT_EQ(board.readout().ledColor(), (virtualboard::LedColor{0x0D, 0x0C, 0x0B}));
 
     options.productName = "XR40-SUMMIT ";
     create(options);

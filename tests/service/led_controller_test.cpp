@@ -91,11 +91,11 @@ TEST_F(ControllerTest, AnUnknownStoredModeIsKeptAndRunsNothing) {
 TEST_F(ControllerTest, TheColorIsOnlyKept) {
     auto controller = makeController();
     virtualboard::Board& board = sharedBoard();
-    const auto before = board.inspect().counters().ecTransactions;
+    const auto before = board.readout().counters().ecTransactions;
     EXPECT_EQ(controller->getColor(), 0u);
     controller->setColor(0xFFFFFFFF);
     EXPECT_EQ(controller->getColor(), 0xFFFFFFFFu);
-    EXPECT_EQ(board.inspect().counters().ecTransactions, before);
+    EXPECT_EQ(board.readout().counters().ecTransactions, before);
     EXPECT_EQ(storedMode(), 0);
     EXPECT_EQ(makeController()->getColor(), 0u);
 }

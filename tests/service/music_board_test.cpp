@@ -39,28 +39,28 @@ TEST(MusicOnTheBoard, AToneLightsTheLedsAndStoppingFreezesThem) {
     effect.start();
     ASSERT_TRUE(effect.capture().waitStreaming(5000));
     // Silence first: the colour thread writes black.
-    ASSERT_TRUE(eventually([&] { return board->inspect().counters().ecTransactions >= 12; }));
-    EXPECT_EQ(board->inspect().ledColor(), virtualboard::LedColor{});
+    ASSERT_TRUE(eventually([&] { return board->readout().counters().ecTransactions >= 12; }));
+    EXPECT_EQ(board->readout().ledColor(), virtualboard::LedColor{});
 
     std::thread player([] { play(1000, 400ms); });
     EXPECT_TRUE(
-        eventually([&] { return board->inspect().ledColor() != virtualboard::LedColor{}; }));
+        eventually([&] { return board->readout().ledColor() != virtualboard::LedColor{}; }));
     player.join();
 
     effect.stop();
-    const auto frozen = board->inspect().ledColor();
-    const auto writes = board->inspect().counters().ecTransactions;
+    const auto frozen = board->readout().ledColor();
+    const auto writes = board->readout().counters().ecTransactions;
     std::this_thread::sleep_for(60ms);
-    EXPECT_EQ(board->inspect().ledColor(), frozen);
-    EXPECT_EQ(board->inspect().counters().ecTransactions, writes)
+    EXPECT_EQ(board->readout().ledColor(), frozen);
+    EXPECT_EQ(board->readout().counters().ecTransactions, writes)
         << "a register write after stop()";
     // Every packet was analysed under the firmware's global lock, each time given back.
-    EXPECT_GT(board->inspect().counters().maps, 0u);
-    EXPECT_EQ(board->inspect().globalLockWord() & 3u, 0u);
+    EXPECT_GT(board->readout().counters().maps, 0u);
+    EXPECT_EQ(board->readout().globalLockWord() & 3u, 0u);
 
     // Each colour went out blue, green, red, every register behind its bank selection.
     std::vector<std::uint8_t> registers;
-    for (const auto& entry : board->inspect().trace())
+    for (const auto& entry : board->readout().trace())
         if (entry.kind == virtualboard::TraceKind::RegisterWrite)
             registers.push_back(entry.reg);
     ASSERT_GE(registers.size(), 6u);

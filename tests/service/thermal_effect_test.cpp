@@ -9,14 +9,14 @@ using board::LedColor;
 namespace {
 
 LedColor onBoard(virtualboard::Board& board) {
-    const virtualboard::LedColor c = board.inspect().ledColor();
+    const virtualboard::LedColor c = board.readout().ledColor();
     return {c.red, c.green, c.blue};
 }
 
 // The colour registers written since the trace was cleared, in order.
 std::vector<std::uint8_t> registersWritten(virtualboard::Board& board) {
     std::vector<std::uint8_t> registers;
-    for (const virtualboard::TraceEntry& e : board.inspect().trace())
+    for (const virtualboard::TraceEntry& e : board.readout().trace())
         if (e.kind == virtualboard::TraceKind::RegisterWrite &&
             e.reg != virtualboard::kEcBankRegister)
             registers.push_back(e.reg);
@@ -61,7 +61,7 @@ TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
             registersWritten(board),
             (std::vector<std::uint8_t>{virtualboard::kRedRegister, virtualboard::kGreenRegister,
                                        virtualboard::kBlueRegister}));
-        EXPECT_EQ(board.inspect().globalLockWord(), 0u)
+        EXPECT_EQ(board.readout().globalLockWord(), 0u)
             << "the lock taken for the write is given back";
     }
 
@@ -70,7 +70,7 @@ TEST_F(ControllerTest, ShowTemperatureWritesRedGreenBlueUnderTheGlobalLock) {
     board.knobs().setGlobalLockWord(2);
     port.showTemperature(59);
     EXPECT_EQ(onBoard(board), (LedColor{255, 13, 0}));
-    EXPECT_EQ(board.inspect().globalLockWord() & 2u, 2u);
+    EXPECT_EQ(board.readout().globalLockWord() & 2u, 2u);
     board.knobs().setGlobalLockWord(0);
 }
 
@@ -99,9 +99,9 @@ TEST_F(ControllerTest, TheThermalThreadShowsEachReadingAndNothingWithoutOne) {
     bridge.removeValue(board::kCpuTemperatureItem);
     const std::size_t reads = bridge.reads(board::kCpuTemperatureItem);
     ASSERT_TRUE(eventually([&] { return bridge.reads(board::kCpuTemperatureItem) >= reads + 1; }));
-    const auto writes = board.inspect().counters().ecTransactions;
+    const auto writes = board.readout().counters().ecTransactions;
     ASSERT_TRUE(eventually([&] { return bridge.reads(board::kCpuTemperatureItem) >= reads + 4; }));
-    EXPECT_EQ(board.inspect().counters().ecTransactions, writes);
+    EXPECT_EQ(board.readout().counters().ecTransactions, writes);
     EXPECT_EQ(onBoard(board), (LedColor{1, 255, 0}));
 
     bridge.setValue(board::kCpuTemperatureItem, 400);

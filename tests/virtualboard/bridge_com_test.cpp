@@ -116,7 +116,7 @@ TEST_F(ComBridge, EveryMethodCrossesToTheServerAndLandsInTheCallLog) {
     EXPECT_EQ(AcpiGetItemEx(0x06, 0x12, &value), 1);
     EXPECT_EQ(value, 387u);
     EXPECT_EQ(AcpiSetItem(kLightingOnItem, 0, 1), 1);
-    EXPECT_EQ(board->inspect().ledColor(), LedColor{});
+    EXPECT_EQ(board->readout().ledColor(), LedColor{});
 
     Bytes echoed = {1, 2, 3, 4, 5, 6};
     std::uint32_t length = 6;

@@ -158,7 +158,7 @@ TEST_F(DbusBridge, EveryMethodCrossesTheBusAndLandsInTheCallLog) {
     EXPECT_EQ(client.getItem(kCpuTemperatureItem), 456u);
     EXPECT_EQ(client.getItemEx(0x06, 0x12), 456u);
     client.setItem(kLightingOnItem, 0, 1);
-    EXPECT_EQ(board->inspect().ledColor(), LedColor{});
+    EXPECT_EQ(board->readout().ledColor(), LedColor{});
     const BufferAnswer echoed = client.buffered("iAcpiSetItemBuffer", 5u, Bytes{1, 2, 3, 4, 5, 6});
     EXPECT_EQ(echoed.returned(), (Bytes{1, 2, 3, 4, 5, 6}));
     const BufferAnswer info = client.buffered("iAcpiMbif", std::nullopt, Bytes(64, 0));

@@ -44,8 +44,8 @@ TEST_F(ItemsOverTheBridge, TheTemperatureEffectOfACommandLineRunShowsOnTheBoard)
 
     // 38.7 degrees, in whole degrees as the effect shows them.
     const board::LedColor expected = board::EcLedPort::temperatureColor(38);
-    EXPECT_EQ(board->inspect().ledView().source, LedView::Source::Software);
-    EXPECT_EQ(board->inspect().ledColor(), (LedColor{expected.red, expected.green, expected.blue}));
+    EXPECT_EQ(board->readout().ledView().source, LedView::Source::Software);
+    EXPECT_EQ(board->readout().ledColor(), (LedColor{expected.red, expected.green, expected.blue}));
     EXPECT_EQ(board->items().find(kLightingControlItem)->value, 1u);
     EXPECT_EQ(vbtest::runProgram(tool, {"effect", "sparkle"}), 2);
 }

@@ -269,30 +269,30 @@ TEST_F(FirmwareItems, TheShownColorFollowsTheLightingItems) {
     board->knobs().setEcRegister(0, kRedRegister, 0x10);
     board->knobs().setEcRegister(0, kGreenRegister, 0x20);
     board->knobs().setEcRegister(0, kBlueRegister, 0x30);
-    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x10, 0x20, 0x30}))
+    EXPECT_EQ(board->readout().ledColor(), (LedColor{0x10, 0x20, 0x30}))
         << "software drives at power-on";
 
     bridge->setItem(kLightingControlItem, 0, 1);
     bridge->setItem(kEffectWordItem, 0x0000FF01, 1); // Static red
-    LedView view = board->inspect().ledView();
+    LedView view = board->readout().ledView();
     EXPECT_EQ(view.source, LedView::Source::Firmware);
     EXPECT_EQ(view.color, (LedColor{0xFF, 0, 0}));
 
     // Strobing starts lit when programmed and is dark within its period.
     bridge->setItem(kEffectWordItem, 0x00FF0003, 1);
     const std::uint64_t at = board->items().find(kEffectWordItem)->writtenAtMs;
-    EXPECT_EQ(board->inspect().ledViewAt(at).color, (LedColor{0, 0xFF, 0}));
-    EXPECT_EQ(board->inspect().ledViewAt(at + kStrobeOnMs).color, LedColor{});
+    EXPECT_EQ(board->readout().ledViewAt(at).color, (LedColor{0, 0xFF, 0}));
+    EXPECT_EQ(board->readout().ledViewAt(at + kStrobeOnMs).color, LedColor{});
 
     bridge->setItem(kLightingOnItem, 0, 1);
-    EXPECT_EQ(board->inspect().ledView().source, LedView::Source::Dark);
-    EXPECT_EQ(board->inspect().ledColor(), LedColor{});
-    EXPECT_EQ(board->inspect().ecColor(), (LedColor{0x10, 0x20, 0x30}))
+    EXPECT_EQ(board->readout().ledView().source, LedView::Source::Dark);
+    EXPECT_EQ(board->readout().ledColor(), LedColor{});
+    EXPECT_EQ(board->readout().ecColor(), (LedColor{0x10, 0x20, 0x30}))
         << "the EC keeps its registers";
 
     bridge->setItem(kLightingOnItem, 1, 1);
     bridge->setItem(kLightingControlItem, 1, 3);
-    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x10, 0x20, 0x30}));
+    EXPECT_EQ(board->readout().ledColor(), (LedColor{0x10, 0x20, 0x30}));
 }
 
 TEST_F(FirmwareItems, TemperatureComesFromTheHostSensorWhenAskedAndOneExists) {

@@ -26,7 +26,7 @@ protected:
 
     std::vector<PortWrite> portWrites() const {
         std::vector<PortWrite> writes;
-        for (const TraceEntry& entry : board->inspect().trace())
+        for (const TraceEntry& entry : board->readout().trace())
             if (entry.kind == TraceKind::PortWrite)
                 writes.emplace_back(entry.port, entry.value);
         return writes;
@@ -35,7 +35,7 @@ protected:
     // (bank, register, value) of every register write, in order.
     std::vector<std::tuple<int, int, int>> registerWrites() const {
         std::vector<std::tuple<int, int, int>> writes;
-        for (const TraceEntry& entry : board->inspect().trace())
+        for (const TraceEntry& entry : board->readout().trace())
             if (entry.kind == TraceKind::RegisterWrite)
                 writes.emplace_back(entry.bank, entry.reg, entry.value);
         return writes;
@@ -57,12 +57,12 @@ std::vector<PortWrite> expectedPortWrites(const std::vector<std::pair<int, int>>
 TEST_F(HwioStandIn, ColorWriteSetsRegistersAndLeavesTheTransactionTrace) {
     hwio.writeColor(0x12, 0x34, 0x56, false);
 
-    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0x12, 0x34, 0x56}));
+    EXPECT_EQ(board->readout().ledColor(), (LedColor{0x12, 0x34, 0x56}));
     EXPECT_EQ(
         portWrites(),
         expectedPortWrites(
             {{0xFF, 0x00}, {0x53, 0x12}, {0xFF, 0x00}, {0x5D, 0x34}, {0xFF, 0x00}, {0x5B, 0x56}}));
-    auto counters = board->inspect().counters();
+    auto counters = board->readout().counters();
     EXPECT_EQ(counters.ecTransactions, 6u);
     EXPECT_EQ(counters.ecProtocolErrors, 0u);
     EXPECT_EQ(counters.ecStatusReads, 36u); // six wait steps per transaction, one read each
@@ -77,7 +77,7 @@ TEST_F(HwioStandIn, ColorWriteSetsRegistersAndLeavesTheTransactionTrace) {
                                                                         {0, 0x5D, 0x43},
                                                                         {0, 0xFF, 0},
                                                                         {0, 0x53, 0x21}}));
-    std::vector<TraceEntry> trace = board->inspect().trace();
+    std::vector<TraceEntry> trace = board->readout().trace();
     auto blue = std::find_if(trace.begin(), trace.end(), [](const TraceEntry& e) {
         return e.kind == TraceKind::RegisterWrite && e.reg == 0x5B;
     });
@@ -91,14 +91,14 @@ TEST_F(HwioStandIn, ColorWriteSetsRegistersAndLeavesTheTransactionTrace) {
 
 TEST_F(HwioStandIn, BanksSeparateRegistersAndTheRingKeepsTheNewest) {
     hwio.ecWriteBanked(3, 0x53, 0x99);
-    EXPECT_EQ(board->inspect().ecRegister(3, 0x53), 0x99);
-    EXPECT_EQ(board->inspect().ledColor().red, 0) << "bank 0 holds the LED colour";
-    EXPECT_EQ(board->inspect().ec().bank, 3);
+    EXPECT_EQ(board->readout().ecRegister(3, 0x53), 0x99);
+    EXPECT_EQ(board->readout().ledColor().red, 0) << "bank 0 holds the LED colour";
+    EXPECT_EQ(board->readout().ec().bank, 3);
 
     const std::uint64_t writes = virtualboard::layout::kTraceCapacity + 100;
     for (std::uint64_t i = 0; i < writes; ++i)
         hwio.outPortB(0x80, std::uint8_t(i));
-    std::vector<TraceEntry> trace = board->inspect().trace();
+    std::vector<TraceEntry> trace = board->readout().trace();
     ASSERT_EQ(trace.size(), virtualboard::layout::kTraceCapacity);
     EXPECT_EQ(trace.back().value, std::uint8_t(writes - 1));
     EXPECT_EQ(trace.back().sequence - trace.front().sequence, trace.size() - 1);
@@ -121,10 +121,10 @@ TEST_F(HwioStandIn, ConcurrentWritersKeepTheImageConsistent) {
     for (std::thread& thread : threads)
         thread.join();
 
-    auto counters = board->inspect().counters();
+    auto counters = board->readout().counters();
     EXPECT_EQ(counters.portWrites, std::uint64_t(kThreads * kWrites));
     EXPECT_EQ(counters.ecStatusReads, std::uint64_t(kThreads * kWrites));
-    std::vector<TraceEntry> trace = board->inspect().trace();
+    std::vector<TraceEntry> trace = board->readout().trace();
     ASSERT_EQ(trace.size(), std::size_t(kThreads * kWrites));
     std::vector<int> next(kThreads, 0);
     for (std::size_t i = 0; i < trace.size(); ++i) {
@@ -138,21 +138,21 @@ TEST_F(HwioStandIn, ConcurrentWritersKeepTheImageConsistent) {
 
 TEST_F(HwioStandIn, ProtocolErrorsAreCountedAndLeaveRegistersAlone) {
     hwio.outPortB(0x68, 0x53); // a data byte with no command
-    EXPECT_EQ(board->inspect().counters().ecProtocolErrors, 1u);
-    EXPECT_EQ(board->inspect().ledColor().red, 0);
+    EXPECT_EQ(board->readout().counters().ecProtocolErrors, 1u);
+    EXPECT_EQ(board->readout().ledColor().red, 0);
 
     hwio.outPortB(0x6C, 0x81);
     hwio.outPortB(0x68, 0x53);
     hwio.outPortB(0x6C, 0x81); // abandons the first transaction
     hwio.outPortB(0x68, 0x5D);
     hwio.outPortB(0x68, 0x44);
-    EXPECT_EQ(board->inspect().counters().ecProtocolErrors, 2u);
-    EXPECT_EQ(board->inspect().counters().ecTransactions, 1u);
-    EXPECT_EQ(board->inspect().ledColor(), (LedColor{0, 0x44, 0}));
+    EXPECT_EQ(board->readout().counters().ecProtocolErrors, 2u);
+    EXPECT_EQ(board->readout().counters().ecTransactions, 1u);
+    EXPECT_EQ(board->readout().ledColor(), (LedColor{0, 0x44, 0}));
 
     hwio.outPortB(0x6C, 0x99); // no such command
     hwio.outPortB(0x68, 0x01);
-    EXPECT_EQ(board->inspect().counters().ecProtocolErrors, 4u);
+    EXPECT_EQ(board->readout().counters().ecProtocolErrors, 4u);
 
     // A read transaction answers through the output buffer.
     hwio.outPortB(0x6C, 0x80);
@@ -160,7 +160,7 @@ TEST_F(HwioStandIn, ProtocolErrorsAreCountedAndLeaveRegistersAlone) {
     EXPECT_EQ(hwio.inPortB(0x6C) & 0x01, 0x01u);
     EXPECT_EQ(hwio.inPortB(0x68), 0x44u);
     EXPECT_EQ(hwio.inPortB(0x6C) & 0x01, 0x00u);
-    EXPECT_EQ(board->inspect().counters().ecReadTransactions, 1u);
+    EXPECT_EQ(board->readout().counters().ecReadTransactions, 1u);
 }
 
 TEST_F(HwioStandIn, BusyModesShapeTheStatusReads) {
@@ -175,12 +175,12 @@ TEST_F(HwioStandIn, BusyModesShapeTheStatusReads) {
     board->knobs().resetCounters();
     hwio.sleeps = 0;
     hwio.ecWrite(0x53, 0x7E);
-    auto counters = board->inspect().counters();
+    auto counters = board->readout().counters();
     EXPECT_EQ(hwio.sleeps, 6u);
     EXPECT_EQ(counters.ecStatusReads, 12u);
     EXPECT_EQ(counters.ecBusyStatusReads, 12u);
     EXPECT_EQ(counters.ecWritesWhileBusy, 3u);
-    EXPECT_EQ(board->inspect().ledColor().red, 0x7E);
+    EXPECT_EQ(board->readout().ledColor().red, 0x7E);
 
     // Never busy: one read per wait step, no sleep.
     board->knobs().setBusyMode(BusyMode::Never);
@@ -188,15 +188,15 @@ TEST_F(HwioStandIn, BusyModesShapeTheStatusReads) {
     hwio.sleeps = 0;
     hwio.ecWrite(0x53, 0x01);
     EXPECT_EQ(hwio.sleeps, 0u);
-    EXPECT_EQ(board->inspect().counters().ecStatusReads, 6u);
-    EXPECT_EQ(board->inspect().counters().ecBusyStatusReads, 0u);
+    EXPECT_EQ(board->readout().counters().ecStatusReads, 6u);
+    EXPECT_EQ(board->readout().counters().ecBusyStatusReads, 0u);
 }
 
 TEST_F(HwioStandIn, PortsWithoutADeviceFloatAndPm1PortsBehave) {
     EXPECT_EQ(hwio.inPortB(0x80), 0xFFu);
     EXPECT_EQ(hwio.inPortD(0x2000), 0xFFFFFFFFu);
     hwio.outPortB(0x80, 0x12);
-    EXPECT_EQ(board->inspect().counters().unclaimedPortWrites, 1u);
+    EXPECT_EQ(board->readout().counters().unclaimedPortWrites, 1u);
 
     const std::uint16_t event = board->facts().pm1aEventPort;
     const std::uint16_t control = board->facts().pm1aControlPort;
@@ -205,7 +205,7 @@ TEST_F(HwioStandIn, PortsWithoutADeviceFloatAndPm1PortsBehave) {
     hwio.outPortD(control, 0x0000ABCD); // two control bytes and two ports beyond
     EXPECT_EQ(hwio.inPortB(event + 2), 0x21u);
     EXPECT_EQ(hwio.inPortB(event + 0x30), 0x80u);
-    EXPECT_EQ(board->inspect().pm1().control, 0xABCD);
+    EXPECT_EQ(board->readout().pm1().control, 0xABCD);
     hwio.outPortB(event, 0x20); // write-one-to-clear on a clear bit changes nothing
     EXPECT_EQ(hwio.inPortB(event), 0x00u);
 
@@ -226,9 +226,9 @@ TEST_F(HwioStandIn, MappingsCoverTheEmulatedRegionsOnly) {
     auto* window = static_cast<std::uint8_t*>(hwio.mapMem(0xFDAE0000, 0xFFFF));
     ASSERT_NE(window, nullptr);
     auto& enable = *reinterpret_cast<std::uint32_t*>(window + 0x480);
-    EXPECT_EQ(enable, board->inspect().windowRegister(0x480));
+    EXPECT_EQ(enable, board->readout().windowRegister(0x480));
     enable = (enable | 0x100) & ~0x200u;
-    EXPECT_EQ(board->inspect().windowRegister(0x480) & 0x300, 0x100u);
+    EXPECT_EQ(board->readout().windowRegister(0x480) & 0x300, 0x100u);
 
     // A second binding (another copy of the library) sees the same memory.
     vbtest::HwioBinding system(virtualboard::hwioSystemName());
@@ -242,7 +242,7 @@ TEST_F(HwioStandIn, MappingsCoverTheEmulatedRegionsOnly) {
     system.unmapPhysicalMemory(handle, again, token);
     hwio.unmapMem(window, 0);
 
-    auto counters = board->inspect().counters();
+    auto counters = board->readout().counters();
     EXPECT_EQ(counters.maps, 4u);
     EXPECT_EQ(counters.failedMaps, 3u);
     EXPECT_EQ(counters.unmaps, 2u);
@@ -253,7 +253,7 @@ TEST_F(HwioStandIn, FailureModesChosenForTheBoard) {
     EXPECT_EQ(hwio.open(0), 0u);
     board->knobs().setOpenFails(false);
     EXPECT_NE(hwio.open(0), 0u);
-    EXPECT_EQ(board->inspect().counters().opens, 3u);
+    EXPECT_EQ(board->readout().counters().opens, 3u);
 
     {
         testing_support::ScopedEnvironment none("VBOARD_IMAGE",
@@ -263,7 +263,7 @@ TEST_F(HwioStandIn, FailureModesChosenForTheBoard) {
         EXPECT_EQ(hwio.mapMem(0xF0000, 0x100), nullptr);
         hwio.outPortB(0x6C, 0x81); // goes nowhere
     }
-    EXPECT_EQ(board->inspect().counters().portWrites, 0u);
+    EXPECT_EQ(board->readout().counters().portWrites, 0u);
 
     // Each variant lacks exactly its one export.
     for (const std::string& missing : virtualboard::hwioExportNames()) {

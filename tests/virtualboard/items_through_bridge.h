@@ -63,7 +63,7 @@ inline void expectItemModelDrivesTheFirmware(virtualboard::Board& board, std::ui
     // What the panel does for a firmware effect: firmware control, then Static red.
     EXPECT_EQ(control->SetValue(0, 1), 1);
     EXPECT_EQ(effect->SetValue(0x0000FF01, 1), 1);
-    EXPECT_EQ(board.inspect().ledColor(), (LedColor{0xFF, 0, 0}));
+    EXPECT_EQ(board.readout().ledColor(), (LedColor{0xFF, 0, 0}));
     const std::string shown = show();
     EXPECT_THAT(shown, ::testing::HasSubstr(
                            "LED colour    red 0xFF  green 0x00  blue 0x00  (firmware: Static"));
@@ -72,7 +72,7 @@ inline void expectItemModelDrivesTheFirmware(virtualboard::Board& board, std::ui
     // The software takes the LEDs back as the service does: control word 3.
     EXPECT_EQ(control->SetValue(1, 3), 1);
     EXPECT_EQ(board.items().find(kLightingControlItem)->lastControl, 3u);
-    EXPECT_EQ(board.inspect().ledView().source, LedView::Source::Software);
+    EXPECT_EQ(board.readout().ledView().source, LedView::Source::Software);
 }
 
 } // namespace vbtest

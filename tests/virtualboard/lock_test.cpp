@@ -59,7 +59,7 @@ TEST_F(GlobalLock, TwoProcessesNeverOwnItTogether) {
     ASSERT_NE(scratch, nullptr);
     EXPECT_EQ(scratch[1], 2 * iterations) << "holds lost to a concurrent holder";
     EXPECT_EQ(scratch[2], 0u) << "times two processes held the lock at once";
-    EXPECT_EQ(board->inspect().globalLockWord(), 0u);
+    EXPECT_EQ(board->readout().globalLockWord(), 0u);
     RecordProperty("contendedAttempts", int(scratch[3]));
 }
 
@@ -79,12 +79,12 @@ TEST_F(GlobalLock, FirmwareHoldEndsWithThePendingHandshake) {
     EXPECT_EQ(lock.load(), kOwned);
 
     const auto event = board->facts().pm1aEventPort;
-    EXPECT_EQ(board->inspect().pm1().status & 0x20, 0x20) << "GBL_STS raised for the waiter";
-    auto counters = board->inspect().counters();
+    EXPECT_EQ(board->readout().pm1().status & 0x20, 0x20) << "GBL_STS raised for the waiter";
+    auto counters = board->readout().counters();
     EXPECT_EQ(counters.firmwareLockReleases, 1u);
     EXPECT_EQ(counters.firmwareLockSignals, 1u);
     std::vector<int> firmwareSteps;
-    for (const auto& entry : board->inspect().trace())
+    for (const auto& entry : board->readout().trace())
         if (entry.kind == TraceKind::FirmwareLock)
             firmwareSteps.push_back(entry.value);
     EXPECT_EQ(firmwareSteps, (std::vector<int>{1, 0, 2}));
@@ -103,7 +103,7 @@ TEST_F(GlobalLock, FirmwareHoldEndsWithThePendingHandshake) {
     hwio.outPortB(event + 0x30, hwio.inPortB(event + 0x30) | 0x80);
     firmware.join();
 
-    auto pm1 = board->inspect().pm1();
+    auto pm1 = board->readout().pm1();
     EXPECT_EQ(pm1.status & 0x20, 0) << "GBL_STS is write-one-to-clear";
     EXPECT_EQ(pm1.enable & 0x20, 0x20);
     EXPECT_EQ(pm1.chipset, 0x80);

@@ -84,18 +84,18 @@ TEST_F(VboardTool, CreateOptionsAndKnobsReachTheImage) {
     auto board = virtualboard::Board::open(image());
     EXPECT_EQ(board->facts().productName, "OTHER-BOARD");
     EXPECT_EQ(board->facts().baseboards, 2);
-    EXPECT_EQ(board->inspect().ec().busyReadsLeft, 4u);
+    EXPECT_EQ(board->readout().ec().busyReadsLeft, 4u);
     EXPECT_TRUE(board->hardware().openFails());
     EXPECT_EQ(board->facts().missingExport, "HWIO_MapMem");
 
     EXPECT_EQ(onImage({"set", "busy", "always"}).status, 0);
-    EXPECT_EQ(board->inspect().ec().busyMode, virtualboard::BusyMode::Always);
+    EXPECT_EQ(board->readout().ec().busyMode, virtualboard::BusyMode::Always);
     EXPECT_EQ(onImage({"set", "open-fails", "off"}).status, 0);
     EXPECT_FALSE(board->hardware().openFails());
     EXPECT_EQ(onImage({"set", "register", "0", "0x5D", "200"}).status, 0);
-    EXPECT_EQ(board->inspect().ledColor().green, 200);
+    EXPECT_EQ(board->readout().ledColor().green, 200);
     EXPECT_EQ(onImage({"set", "lock-word", "3"}).status, 0);
-    EXPECT_EQ(board->inspect().globalLockWord(), 3u);
+    EXPECT_EQ(board->readout().globalLockWord(), 3u);
     EXPECT_THAT(onImage({"show", "--json"}).out, HasSubstr("\"pending\": true"));
 
     ToolRun env = onImage({"env"});
@@ -112,7 +112,7 @@ TEST_F(VboardTool, BadRequestsAreRefusedAndChangeNothing) {
     EXPECT_EQ(onImage({"set", "busy", "sometimes"}).status, 2);
     EXPECT_EQ(onImage({"set", "register", "0", "0x153", "1"}).status, 2);
     EXPECT_EQ(onImage({"show", "--jsn"}).status, 2);
-    EXPECT_EQ(board->inspect().ec().busyMode, virtualboard::BusyMode::Never);
+    EXPECT_EQ(board->readout().ec().busyMode, virtualboard::BusyMode::Never);
 
     ToolRun overlapping = onImage({"create", "--table-address", "0xFDAE0100"});
     EXPECT_EQ(overlapping.status, 1);
@@ -143,7 +143,7 @@ TEST_F(VboardTool, FirmwareKnobsReachTheImageAndBadOnesAreRefused) {
     ASSERT_EQ(onImage({"create", "--firmware-drives", "--temperature", "377"}).status, 0);
     auto board = virtualboard::Board::open(image());
     EXPECT_EQ(board->items().read(0x06030012), 377u);
-    EXPECT_EQ(board->inspect().ledView().source, virtualboard::LedView::Source::Firmware);
+    EXPECT_EQ(board->readout().ledView().source, virtualboard::LedView::Source::Firmware);
 
     EXPECT_EQ(onImage({"set", "item", "0x13060042", "0x00FF0001"}).status, 0);
     EXPECT_THAT(onImage({"show"}).out, HasSubstr("red 0x00  green 0xFF  blue 0x00  (firmware"));

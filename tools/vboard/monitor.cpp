@@ -38,7 +38,7 @@ void monitorBoard(virtualboard::Board& board, unsigned rate, unsigned long frame
     auto next = std::chrono::steady_clock::now();
     for (unsigned long shown = 0; !interrupted && (frames == 0 || shown < frames); ++shown) {
         board.firmwareLock().service();
-        out << frame(board.inspect().ledColor(), board.inspect().globalLockWord()) << std::flush;
+        out << frame(board.readout().ledColor(), board.readout().globalLockWord()) << std::flush;
         next += period;
         std::this_thread::sleep_until(next);
     }

@@ -273,22 +273,22 @@ void showCalls(const Board& board, bool json, std::size_t last, std::ostream& ou
 
 void showBoard(Board& board, bool json, std::ostream& out) {
     BoardFacts facts = board.facts();
-    const Inspection& inspect = board.inspect();
-    const LedView view = inspect.ledView();
+    const Readout& readout = board.readout();
+    const LedView view = readout.ledView();
     const LedColor led = view.color;
-    const LedColor ecLed = inspect.ecColor();
+    const LedColor ecLed = readout.ecColor();
     const std::vector<FirmwareItem> items = board.items().all();
     const BridgeFaults faults = board.bridge().faults();
     std::vector<CallRecord> calls = board.bridge().calls();
     if (calls.size() > 5)
         calls.erase(calls.begin(), calls.end() - 5);
-    EcSnapshot ec = inspect.ec();
-    std::uint32_t lock = inspect.globalLockWord();
+    EcSnapshot ec = readout.ec();
+    std::uint32_t lock = readout.globalLockWord();
     layout::FirmwareLockState firmware = board.firmwareLock().state();
-    Pm1Registers pm1 = inspect.pm1();
-    Counters counters = inspect.counters();
-    std::uint32_t window[2] = {inspect.windowRegister(kWindowEnableOffsets[0]),
-                               inspect.windowRegister(kWindowEnableOffsets[1])};
+    Pm1Registers pm1 = readout.pm1();
+    Counters counters = readout.counters();
+    std::uint32_t window[2] = {readout.windowRegister(kWindowEnableOffsets[0]),
+                               readout.windowRegister(kWindowEnableOffsets[1])};
 
     if (json) {
         Json report;
@@ -315,9 +315,9 @@ void showBoard(Board& board, bool json, std::ostream& out) {
         ecJson["busyMode"] = busyName(ec.busyMode);
         ecJson["busyReadsLeft"] = ec.busyReadsLeft;
         Json& registers = ecJson["colorRegisters"];
-        registers["0x53"] = inspect.ecRegister(0, kRedRegister);
-        registers["0x5D"] = inspect.ecRegister(0, kGreenRegister);
-        registers["0x5B"] = inspect.ecRegister(0, kBlueRegister);
+        registers["0x53"] = readout.ecRegister(0, kRedRegister);
+        registers["0x5D"] = readout.ecRegister(0, kGreenRegister);
+        registers["0x5B"] = readout.ecRegister(0, kBlueRegister);
         Json& globalLock = report["globalLock"];
         globalLock["word"] = lock;
         globalLock["owned"] = (lock & 2) != 0;
@@ -418,7 +418,7 @@ void showBoard(Board& board, bool json, std::ostream& out) {
 }
 
 void showTrace(const Board& board, bool json, std::size_t last, std::ostream& out) {
-    std::vector<TraceEntry> entries = board.inspect().trace();
+    std::vector<TraceEntry> entries = board.readout().trace();
     if (last && entries.size() > last)
         entries.erase(entries.begin(), entries.end() - std::ptrdiff_t(last));
     if (json) {

@@ -1,4 +1,4 @@
-#include "virtualboard/inspection.h"
+#include "virtualboard/readout.h"
 
 #include "virtualboard/board_image.h"
 #include "virtualboard/board_options.h"
@@ -18,34 +18,34 @@ std::uint32_t read32(const std::uint8_t* p) {
 
 } // namespace
 
-std::uint8_t Inspection::ecRegister(std::uint8_t bank, std::uint8_t reg) const {
+std::uint8_t Readout::ecRegister(std::uint8_t bank, std::uint8_t reg) const {
     BoardImage::Lock lock(image_);
     if (reg == kEcBankRegister)
         return image_.state().ec.bank;
     return image_.state().ec.registers[bank][reg];
 }
 
-EcSnapshot Inspection::ec() const {
+EcSnapshot Readout::ec() const {
     BoardImage::Lock lock(image_);
     const EcState& ec = image_.state().ec;
     return {EcPhase(ec.phase), ec.bank, BusyMode(ec.busyMode), ec.busyReadsLeft};
 }
 
-LedColor Inspection::ecColor() const {
+LedColor Readout::ecColor() const {
     BoardImage::Lock lock(image_);
     const auto& bank0 = image_.state().ec.registers[0];
     return {bank0[kRedRegister], bank0[kGreenRegister], bank0[kBlueRegister]};
 }
 
-LedColor Inspection::ledColor() const {
+LedColor Readout::ledColor() const {
     return ledView().color;
 }
 
-LedView Inspection::ledView() const {
+LedView Readout::ledView() const {
     return ledViewAt(wallClockMs());
 }
 
-LedView Inspection::ledViewAt(std::uint64_t now) const {
+LedView Readout::ledViewAt(std::uint64_t now) const {
     LedView view;
     BoardImage::Lock lock(image_);
     const ItemSlot* on = image_.slot(kLightingOnItem);
@@ -67,12 +67,12 @@ LedView Inspection::ledViewAt(std::uint64_t now) const {
     return view;
 }
 
-Counters Inspection::counters() const {
+Counters Readout::counters() const {
     BoardImage::Lock lock(image_);
     return image_.state().counters;
 }
 
-std::vector<TraceEntry> Inspection::trace() const {
+std::vector<TraceEntry> Readout::trace() const {
     BoardImage::Lock lock(image_);
     std::uint64_t next = image_.state().traceNext;
     std::uint64_t first = next > kTraceCapacity ? next - kTraceCapacity : 0;
@@ -86,12 +86,12 @@ std::vector<TraceEntry> Inspection::trace() const {
     return entries;
 }
 
-std::uint32_t Inspection::globalLockWord() const {
+std::uint32_t Readout::globalLockWord() const {
     std::uint32_t* word = image_.globalLockWord();
     return word ? std::atomic_ref<std::uint32_t>(*word).load() : 0;
 }
 
-Pm1Registers Inspection::pm1() const {
+Pm1Registers Readout::pm1() const {
     BoardImage::Lock lock(image_);
     const Pm1State& pm1 = image_.state().pm1;
     return {std::uint16_t(pm1.status[0] | pm1.status[1] << 8),
@@ -99,7 +99,7 @@ Pm1Registers Inspection::pm1() const {
             std::uint16_t(pm1.control[0] | pm1.control[1] << 8), pm1.chipset};
 }
 
-std::uint32_t Inspection::windowRegister(std::uint32_t offset) const {
+std::uint32_t Readout::windowRegister(std::uint32_t offset) const {
     std::uint8_t* at = image_.physical(kRegisterWindowAddress + std::uint64_t(offset), 4);
     return at ? read32(at) : 0;
 }

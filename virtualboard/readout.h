@@ -53,9 +53,9 @@ struct EcSnapshot {
     std::uint32_t busyReadsLeft = 0;
 };
 
-class Inspection {
+class Readout {
 public:
-    explicit Inspection(BoardImage& image) : image_(image) {}
+    explicit Readout(BoardImage& image) : image_(image) {}
 
     std::uint8_t ecRegister(std::uint8_t bank, std::uint8_t reg) const;
     EcSnapshot ec() const;
