@@ -5,6 +5,7 @@
 #include "effect_commands.h"
 #include "item_commands.h"
 #include "os/diagnostics.h"
+#include "service_commands.h"
 
 #include <algorithm>
 #include <exception>
@@ -64,6 +65,14 @@ const Command kCommands[] = {
      "runs the lighting controller with that software effect (the music\n"
      "playing, or the CPU temperature from green to red) until SECONDS have\n"
      "passed or Ctrl-C; the effect is stored as the service stores it"},
+    {"mode", "", "[off|music|temperature|N]", kJson, serviceMode,
+     "the lighting service's effect mode; with an argument, sets it first\n"
+     "(the service keeps 0, 1 or 2: any other number becomes off)"},
+    {"color", "", "[VALUE]", kJson, serviceColor,
+     "the color the service keeps for its clients; with VALUE (32 bits,\n"
+     "decimal or 0x..) stores it first: the LEDs do not change"},
+    {"status", "", "", kJson, serviceStatus,
+     "whether the lighting service answers, its mode and its color"},
 };
 
 enum class Parsing {
@@ -88,7 +97,8 @@ struct Group {
 constexpr Group kGroups[] = {
     {"board", Parsing::Shared, Listing::Main},       {"lock", Parsing::Shared, Listing::Main},
     {"item", Parsing::Shared, Listing::After},       {"audio", Parsing::Audio, Listing::OwnHelp},
-    {"effect", Parsing::Verbatim, Listing::OneLine},
+    {"effect", Parsing::Verbatim, Listing::OneLine}, {"mode", Parsing::Shared, Listing::Main},
+    {"color", Parsing::Shared, Listing::Main},       {"status", Parsing::Shared, Listing::Main},
 };
 
 const Group* findGroup(std::string_view word) {

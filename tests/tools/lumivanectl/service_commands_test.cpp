@@ -1,0 +1,64 @@
+// lumivanectl as the lighting service's client, run as a user runs it, against the
+// service the bus starts from the build tree's activation file.
+
+#include "service_bus_fixture.h"
+
+#include <cstdio>
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    std::string out;
+};
+
+// Standard error is left to the test's log; only the output is read.
+Run lumivanectl(const std::string& args) {
+    Run run;
+    const std::string tool = (vbtest::binaryDirectory() / LUMIVANE_LUMIVANECTL).string();
+    FILE* pipe = popen((tool + " " + args).c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        run.out += buffer;
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+using LumivanectlService = service_testing::ServiceBusTest;
+
+TEST_F(LumivanectlService, SetsTheModeAndReportsTheServiceState) {
+    {
+        // No activation file for the service on this bus: nobody answers.
+        testing_support::PrivateBus empty;
+        ASSERT_TRUE(empty.running());
+        const Run absent = lumivanectl("status --json");
+        EXPECT_EQ(absent.status, 1);
+        EXPECT_EQ(nlohmann::json::parse(absent.out), nlohmann::json({{"service", false}}));
+        EXPECT_EQ(lumivanectl("mode music").status, 1);
+    }
+
+    const Run set = lumivanectl("mode music");
+    ASSERT_EQ(set.status, 0);
+    EXPECT_EQ(set.out, "mode 1 (music)\n");
+    ASSERT_EQ(lumivanectl("color 0xFF8000").status, 0);
+
+    const Run status = lumivanectl("status --json");
+    ASSERT_EQ(status.status, 0);
+    const nlohmann::json state = nlohmann::json::parse(status.out);
+    EXPECT_EQ(state.at("service"), true);
+    EXPECT_EQ(state.at("mode"), 1);
+    EXPECT_EQ(state.at("color"), 0xFF8000);
+    EXPECT_EQ(storedMode(), 1);
+
+    // An unknown mode is the service's to turn into off.
+    EXPECT_EQ(lumivanectl("mode 7").out, "mode 0 (off)\n");
+    EXPECT_EQ(lumivanectl("mode sparkle").status, 2);
+}
+
+} // namespace
