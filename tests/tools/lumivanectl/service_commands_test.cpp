@@ -10,14 +10,14 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
     int status = -1;
     std::string out;
 };
 
 // Standard error is left to the test's log; only the output is read.
-Run lumivanectl(const std::string& args) {
-    Run run;
+ToolRun lumivanectl(const std::string& args) {
+    ToolRun run;
     const std::string tool = (vbtest::binaryDirectory() / LUMIVANE_LUMIVANECTL).string();
     FILE* pipe = popen((tool + " " + args).c_str(), "r");
     if (!pipe)
@@ -37,18 +37,18 @@ TEST_F(LumivanectlService, SetsTheModeAndReportsTheServiceState) {
         // No activation file for the service on this bus: nobody answers.
         testing_support::PrivateBus empty;
         ASSERT_TRUE(empty.running());
-        const Run absent = lumivanectl("status --json");
+        const ToolRun absent = lumivanectl("status --json");
         EXPECT_EQ(absent.status, 1);
         EXPECT_EQ(nlohmann::json::parse(absent.out), nlohmann::json({{"service", false}}));
         EXPECT_EQ(lumivanectl("mode music").status, 1);
     }
 
-    const Run set = lumivanectl("mode music");
+    const ToolRun set = lumivanectl("mode music");
     ASSERT_EQ(set.status, 0);
     EXPECT_EQ(set.out, "mode 1 (music)\n");
     ASSERT_EQ(lumivanectl("color 0xFF8000").status, 0);
 
-    const Run status = lumivanectl("status --json");
+    const ToolRun status = lumivanectl("status --json");
     ASSERT_EQ(status.status, 0);
     const nlohmann::json state = nlohmann::json::parse(status.out);
     EXPECT_EQ(state.at("service"), true);
