@@ -72,12 +72,12 @@ TEST_F(LightControlTest, ModeKeepsOnlyTheEffectsAndStoresWhatItKeeps) {
 }
 
 TEST_F(LightControlTest, ColorIsKeptForEveryClientAndLeavesTheLedsAlone) {
-    const virtualboard::LedColour leds = board->ledColour();
+    const virtualboard::LedColor leds = board->readout().ledColor();
     auto writer = sdbus::createSessionBusConnection();
     LightControl(*writer).Color(0x80FF4010u);
     auto reader = sdbus::createSessionBusConnection();
     EXPECT_EQ(LightControl(*reader).Color(), 0x80FF4010u);
-    EXPECT_EQ(board->ledColour(), leds);
+    EXPECT_EQ(board->readout().ledColor(), leds);
     EXPECT_EQ(LightControl(*reader).Mode(), 0);
 }
 
