@@ -8,9 +8,13 @@
 #include "service_bus_fixture.h"
 
 #include <cstdio>
+#include <fstream>
 #include <gmock/gmock.h>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
+#include <tinyxml.h>
 #include <vector>
 
 namespace {
@@ -45,6 +49,33 @@ Shell shell(const std::string& command) {
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+// The members of the service's interface in an introspection document: kind, name,
+// type and access of each, so two documents compare whatever their layout.
+std::set<std::string> membersOf(const std::string& xml) {
+    TiXmlDocument document;
+    document.Parse(xml.c_str());
+    std::set<std::string> members;
+    const TiXmlElement* node = document.FirstChildElement("node");
+    for (const TiXmlElement* interface = node ? node->FirstChildElement("interface") : nullptr;
+         interface; interface = interface->NextSiblingElement("interface")) {
+        if (interface->Attribute("name") != std::string(kInterface))
+            continue;
+        for (const TiXmlElement* member = interface->FirstChildElement(); member;
+             member = member->NextSiblingElement()) {
+            std::string entry = member->ValueStr();
+            for (const char* attribute : {"name", "type", "access"})
+                if (const char* value = member->Attribute(attribute))
+                    entry += std::string(" ") + value;
+            for (const TiXmlElement* arg = member->FirstChildElement("arg"); arg;
+                 arg = arg->NextSiblingElement("arg"))
+                entry +=
+                    std::string(" arg ") + (arg->Attribute("type") ? arg->Attribute("type") : "");
+            members.insert(entry);
+        }
+    }
+    return members;
 }
 
 using LightControlTest = ServiceBusTest;
@@ -160,6 +191,17 @@ TEST_F(LightControlTest, TheShellToolsReadAndWriteMode) {
               " org.freedesktop.DBus.Properties.Get string:" + kInterface + " string:Mode");
     EXPECT_THAT(sent.output, ContainsRegex("variant +int16 2"));
     EXPECT_EQ(storedMode(), 2);
+}
+
+TEST_F(LightControlTest, WhatTheServiceIntrospectsIsTheInterfaceFile) {
+    const Shell introspected = shell(std::string("gdbus introspect --session --xml --dest ") +
+                                     kName + " --object-path " + kPath);
+    ASSERT_EQ(introspected.status, 0) << introspected.output;
+    std::ifstream file(LUMIVANE_INTERFACE_XML);
+    const std::string defined{std::istreambuf_iterator<char>(file), {}};
+    const std::set<std::string> members = membersOf(defined);
+    EXPECT_EQ(members.size(), 5u);
+    EXPECT_EQ(membersOf(introspected.output), members);
 }
 
 TEST_F(LightControlTest, TheClientAnswersForAServiceOutOfReach) {
