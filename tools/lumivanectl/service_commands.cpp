@@ -1,5 +1,8 @@
 #include "service_commands.h"
 
+#include "board/bios_item.h"
+#include "board/bios_item_registry.h"
+#include "board/smbios.h"
 #include "command_table.h"
 #include "json_output.h"
 #include "panel/service_client.h"
@@ -77,6 +80,46 @@ void printColor(const Invocation& call, std::uint32_t color) {
         call.out << "color " << hex(color) << '\n';
 }
 
+// What the board itself says beside the service: read directly, so a status with the
+// service gone still shows who drives the LEDs.
+struct BoardState {
+    std::optional<std::string> name;
+    std::optional<std::uint32_t> lighting; // 1 on, 0 off
+    std::optional<std::uint32_t> driver;   // 0 the firmware, 1 the software
+};
+
+std::optional<std::uint32_t> itemValue(board::BiosItemRegistry& items, std::uint32_t id) {
+    std::uint32_t value = 0;
+    board::BiosItem* item = items.Find(id);
+    if (!item || !item->GetValue(&value))
+        return std::nullopt;
+    return value;
+}
+
+BoardState boardState(const Invocation& call) {
+    BoardState state;
+    const board::BoardIdentity identity = board::readBoardIdentity(call.board->hwio);
+    if (identity.baseboardFound)
+        state.name = latin1ToUtf8(identity.productName);
+    board::BiosItemRegistry& items = registryOf(call);
+    state.lighting = itemValue(items, board::kLightingEnableItem);
+    state.driver = itemValue(items, board::kLightingControlItem);
+    return state;
+}
+
+template <typename Value>
+Json jsonOrNull(const std::optional<Value>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+std::string onOff(const std::optional<std::uint32_t>& lighting) {
+    return !lighting ? "unknown" : *lighting == 1 ? "on" : *lighting == 0 ? "off" : "unknown";
+}
+
+std::string driverName(const std::optional<std::uint32_t>& driver) {
+    return !driver ? "unknown" : *driver == 1 ? "software" : *driver == 0 ? "firmware" : "unknown";
+}
+
 void requireAtMost(const Invocation& call, std::size_t arguments) {
     if (call.words.size() > arguments + 1)
         throw UsageError(call.words.front() + " takes at most " + std::to_string(arguments) +
@@ -119,6 +162,7 @@ int serviceStatus(const Invocation& call) {
     // Plain values from here: the optionals are only read where both are present.
     const std::int16_t modeValue = mode.value_or(0);
     const std::uint32_t colorValue = color.value_or(0);
+    const BoardState board = boardState(call);
     if (call.json) {
         Json status{{"service", answered}};
         if (answered) {
@@ -126,12 +170,19 @@ int serviceStatus(const Invocation& call) {
             status["name"] = modeName(modeValue);
             status["color"] = colorValue;
         }
+        status["board"] = jsonOrNull(board.name);
+        status["lighting"] = board.lighting ? Json(onOff(board.lighting)) : Json(nullptr);
+        status["leds"] = board.driver ? Json(driverName(board.driver)) : Json(nullptr);
         writeJson(call.out, status);
-    } else if (answered) {
-        call.out << "service running\nmode " << modeValue << " (" << modeName(modeValue)
-                 << ")\ncolor " << hex(colorValue) << '\n';
     } else {
-        call.out << "service not reachable\n";
+        if (answered)
+            call.out << "service running\nmode " << modeValue << " (" << modeName(modeValue)
+                     << ")\ncolor " << hex(colorValue) << '\n';
+        else
+            call.out << "service not reachable\n";
+        call.out << "board " << board.name.value_or("unknown") << "\nlighting "
+                 << onOff(board.lighting) << "\nleds driven by " << driverName(board.driver)
+                 << '\n';
     }
     if (!answered)
         throw unreachable();
