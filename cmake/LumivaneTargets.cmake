@@ -31,12 +31,14 @@ function(lumivane_target target)
 endfunction()
 
 # lumivane_add_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT s] [LABELS l...]
-#                   [ENVIRONMENT VAR=value])  (the environment natively only)
+#                   [ENVIRONMENT VAR=value] [RESOURCE_LOCK name])  (the environment natively only)
 # One GoogleTest program. Natively each test case becomes a CTest test; under Wine
 # the program is one CTest test (every case in one process: a Wine start costs more
-# than most cases).
+# than most cases). RESOURCE_LOCK keeps every case apart from the other tests that
+# name the same resource.
 function(lumivane_add_test name)
-    cmake_parse_arguments(ARG "" "TIMEOUT;ENVIRONMENT" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TIMEOUT;ENVIRONMENT;RESOURCE_LOCK" "SOURCES;LIBRARIES;LABELS"
+        ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     lumivane_target(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -53,12 +55,19 @@ function(lumivane_add_test name)
         if(ARG_ENVIRONMENT)
             set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
         endif()
+        set(lock "")
+        if(ARG_RESOURCE_LOCK)
+            set(lock RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+        endif()
         gtest_discover_tests(${name}
             DISCOVERY_TIMEOUT 30
-            PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${environment} LABELS "${ARG_LABELS}")
+            PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${environment} ${lock} LABELS "${ARG_LABELS}")
     else()
         add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
         set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+        if(ARG_RESOURCE_LOCK)
+            set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+        endif()
     endif()
 endfunction()
 

@@ -34,20 +34,4 @@ TEST_F(ItemsOverTheBridge, EveryListedItemHasAWellFormedDescriptorAndWritesReach
     });
 }
 
-TEST_F(ItemsOverTheBridge, TheTemperatureEffectOfACommandLineRunShowsOnTheBoard) {
-    // Runs beside a copy of the tool, so that the effect it stores stays in this test.
-    const std::filesystem::path tool = directory.path() / "lumivanectl";
-    std::filesystem::copy_file(vbtest::binaryDirectory() / LUMIVANE_LUMIVANECTL, tool);
-    for (const char* library : {"libhwio.so", "HwIO.so"})
-        std::filesystem::copy_file(vbtest::binaryDirectory() / library, directory.path() / library);
-    ASSERT_EQ(vbtest::runProgram(tool, {"effect", "temperature", "1"}), 0);
-
-    // 38.7 degrees, in whole degrees as the effect shows them.
-    const board::LedColor expected = board::EcLedPort::temperatureColor(38);
-    EXPECT_EQ(board->readout().ledView().source, LedView::Source::Software);
-    EXPECT_EQ(board->readout().ledColor(), (LedColor{expected.red, expected.green, expected.blue}));
-    EXPECT_EQ(board->items().find(kLightingControlItem)->value, 1u);
-    EXPECT_EQ(vbtest::runProgram(tool, {"effect", "sparkle"}), 2);
-}
-
 } // namespace

@@ -2,9 +2,9 @@
 
 #include "audio_commands.h"
 #include "board_commands.h"
-#include "effect_commands.h"
 #include "item_commands.h"
 #include "os/diagnostics.h"
+#include "service_commands.h"
 
 #include <algorithm>
 #include <exception>
@@ -26,10 +26,6 @@ struct Command {
     std::string_view help;          // its lines, '\n' between them
     std::string_view formerly = {}; // an older word for `name`: still accepted, never listed
 };
-
-int effect(const Invocation& call) {
-    return runEffectCommand(call.words, call.out, call.err);
-}
 
 const Command kCommands[] = {
     {"board", "name", "", kJson, boardName,
@@ -60,22 +56,25 @@ const Command kCommands[] = {
      "the colour the music effect writes for each 10 ms cycle", "colours"},
     {"audio", "capture", "SECONDS", 0, audioCapture,
      "captures what the machine plays: frames and bands per packet"},
-    {"effect", "", "off|music|temperature [SECONDS]", 0, effect,
-     "runs the lighting controller with that software effect (the music\n"
-     "playing, or the CPU temperature from green to red) until SECONDS have\n"
-     "passed or Ctrl-C; the effect is stored as the service stores it"},
+    {"mode", "", "[off|music|temperature|N]", kJson, serviceMode,
+     "the lighting service's effect mode; with an argument, sets it first\n"
+     "(the service keeps 0, 1 or 2: any other number becomes off)"},
+    {"color", "", "[VALUE]", kJson, serviceColor,
+     "the color the service keeps for its clients; with VALUE (32 bits,\n"
+     "decimal or 0x..) stores it first: the LEDs do not change"},
+    {"status", "", "", kJson, serviceStatus,
+     "whether the lighting service answers, its mode and its color; the\n"
+     "board's name, whether its lighting is on and who drives the LEDs"},
 };
 
 enum class Parsing {
-    Shared,   // --json, --write and --help anywhere on the line
-    Audio,    // --frames N and a --help of its own; other words are the command's
-    Verbatim, // the words from the group's on go to the command as they are
+    Shared, // --json, --write and --help anywhere on the line
+    Audio,  // --frames N and a --help of its own; other words are the command's
 };
 
 enum class Listing {
     Main,    // in full in the tool's usage
     After,   // a block of its own, after the tool's usage in the help and in usage errors
-    OneLine, // one line in the tool's usage; its block in the help
     OwnHelp, // one line in the tool's usage, pointing at GROUP --help for its block
 };
 
@@ -86,9 +85,10 @@ struct Group {
 };
 
 constexpr Group kGroups[] = {
-    {"board", Parsing::Shared, Listing::Main},       {"lock", Parsing::Shared, Listing::Main},
-    {"item", Parsing::Shared, Listing::After},       {"audio", Parsing::Audio, Listing::OwnHelp},
-    {"effect", Parsing::Verbatim, Listing::OneLine},
+    {"board", Parsing::Shared, Listing::Main},  {"lock", Parsing::Shared, Listing::Main},
+    {"item", Parsing::Shared, Listing::After},  {"audio", Parsing::Audio, Listing::OwnHelp},
+    {"mode", Parsing::Shared, Listing::Main},   {"color", Parsing::Shared, Listing::Main},
+    {"status", Parsing::Shared, Listing::Main},
 };
 
 const Group* findGroup(std::string_view word) {
@@ -203,20 +203,11 @@ void printToolUsage(std::ostream& out) {
     for (const Command* command : main)
         synopses.push_back(synopsis(*command));
     for (const Group& group : kGroups)
-        if (group.listing == Listing::OneLine || group.listing == Listing::OwnHelp)
+        if (group.listing == Listing::OwnHelp)
             synopses.push_back(summary(group));
     printBlock(out, synopses, main);
     for (const Group& group : kGroups)
         if (group.listing == Listing::After) {
-            out << '\n';
-            printGroupBlock(out, group);
-        }
-}
-
-void printHelp(std::ostream& out) {
-    printToolUsage(out);
-    for (const Group& group : kGroups)
-        if (group.listing == Listing::OneLine) {
             out << '\n';
             printGroupBlock(out, group);
         }
@@ -336,14 +327,10 @@ int runGroup(std::string_view group, const Invocation& call) {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         BoardAccess access) {
-    // Options may come before the group's word; some groups read the line themselves.
+    // Options may come before the group's word; the audio group reads the line itself.
     const auto first = std::find_if(args.begin(), args.end(),
                                     [](const std::string& arg) { return arg.rfind("--", 0) != 0; });
     if (const Group* group = first == args.end() ? nullptr : findGroup(*first)) {
-        if (group->parsing == Parsing::Verbatim)
-            return runGroup(
-                group->word,
-                {.words = std::vector<std::string>(first, args.end()), .out = out, .err = err});
         if (group->parsing == Parsing::Audio)
             return runAudioLine(*group, args, out, err);
     }
@@ -361,7 +348,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             call.words.push_back(arg);
     }
     if (help) {
-        printHelp(out);
+        printToolUsage(out);
         return kExitOk;
     }
     MessagesTo messages(err);

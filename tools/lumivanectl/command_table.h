@@ -41,6 +41,10 @@ struct Invocation {
     board::BiosItemRegistry* items = nullptr; // the process's registry when null
 };
 
+// The firmware items the item commands work on. The bridge is an automation object,
+// so this enters the thread into an apartment first.
+board::BiosItemRegistry& registryOf(const Invocation& call);
+
 // The usage of `group`: its own block, or the tool's for the groups listed in full there.
 void printUsage(std::ostream& out, std::string_view group);
 

@@ -70,18 +70,17 @@ board::BiosItem& requireItem(board::BiosItemRegistry& registry, std::uint32_t id
     throw Failure("item " + hex(id, 8) + " is not listed in group " + hex(group, 2));
 }
 
-// The bridge is an automation object: this thread must be in an apartment first.
-board::BiosItemRegistry& registryOf(const Invocation& call) {
-    os::ComApartment::enterForThread();
-    return call.items ? *call.items : board::BiosItemRegistry::instance();
-}
-
 bool hasOptionTexts(std::uint32_t id) {
     const std::uint32_t kind = board::item_id::kind(id);
     return kind != board::kBooleanKind && kind != board::kCompositeKind;
 }
 
 } // namespace
+
+board::BiosItemRegistry& registryOf(const Invocation& call) {
+    os::ComApartment::enterForThread();
+    return call.items ? *call.items : board::BiosItemRegistry::instance();
+}
 
 int itemList(const Invocation& call) {
     const std::vector<std::string>& words = call.words;

@@ -1,0 +1,144 @@
+// The lighting service on Linux: the automation interface on D-Bus, through the
+// adaptor generated from its definition in data/dbus. Every member only hands over
+// to service::LightControl, the same code the COM object runs on Windows.
+
+#include "dbus/light_control_adaptor.h"
+#include "os/bus_linux.h"
+#include "service/led_controller.h"
+#include "service/light_control.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <poll.h>
+#include <string>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kBusName = "Lumivane.LightControl";
+constexpr const char* kObjectPath = "/LightControl";
+
+class LightControlObject final : public sdbus::AdaptorInterfaces<Lumivane::ILightControl_adaptor> {
+public:
+    LightControlObject(sdbus::IConnection& connection, service::LightControl& control)
+        : AdaptorInterfaces(connection, kObjectPath), control_(control) {
+        registerAdaptor();
+    }
+    ~LightControlObject() { unregisterAdaptor(); }
+
+private:
+    void Start() override { control_.start(); }
+    void Stop() override { control_.stop(); }
+
+    // The generated setters announce nothing themselves; a client watching the
+    // panel's state hears of a change only from here.
+    std::uint32_t Color() override { return control_.color(); }
+    void Color(const std::uint32_t& value) override {
+        const std::uint32_t before = control_.color();
+        control_.setColor(value);
+        if (control_.color() != before)
+            changed("Color");
+    }
+    std::int16_t Mode() override { return control_.mode(); }
+    void Mode(const std::int16_t& value) override {
+        const std::int16_t before = control_.mode();
+        control_.setMode(value);
+        if (control_.mode() != before)
+            changed("Mode");
+    }
+    std::int16_t Checked() override { return control_.checked(); }
+    void Checked(const std::int16_t& value) override { control_.setChecked(value); }
+
+    void changed(const std::string& property) {
+        getObject().emitPropertiesChangedSignal(INTERFACE_NAME, {property});
+    }
+
+    service::LightControl& control_;
+};
+
+bool busGone(const sdbus::Error& error) {
+    return error.getName() == "org.freedesktop.DBus.Error.Disconnected" ||
+           error.getName() == "org.freedesktop.DBus.Error.NoReply";
+}
+
+// Serves until SIGTERM or SIGINT arrives on `signals` or the bus goes away.
+int serve(sdbus::IConnection& connection, int signals) {
+    for (;;) {
+        while (connection.processPendingRequest()) {
+        }
+        const sdbus::IConnection::PollData data = connection.getEventLoopPollData();
+        pollfd fds[2] = {{data.fd, data.events, 0}, {signals, POLLIN, 0}};
+        if (::poll(fds, 2, data.getPollTimeout()) < 0)
+            continue; // EINTR: look again
+        if (fds[1].revents & POLLIN)
+            return 0;
+        // A hang-up that processing did not report as an error still ends the service.
+        if ((fds[0].revents & (POLLHUP | POLLERR)) && !connection.processPendingRequest())
+            return 0;
+    }
+}
+
+int run() {
+    // Blocked before any thread exists, so that every thread the controller starts
+    // inherits the mask and the signals reach only the descriptor.
+    sigset_t stopping;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGTERM);
+    sigaddset(&stopping, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopping, nullptr);
+    const int signals = signalfd(-1, &stopping, SFD_CLOEXEC);
+    if (signals < 0) {
+        std::perror("lumivane: signalfd");
+        return 1;
+    }
+
+    // First, as on Windows: the stored effect starts with the service, not with the
+    // first client.
+    service::LedController& controller = service::LedController::instance();
+    service::LightControl control(controller);
+
+    std::unique_ptr<sdbus::IConnection> connection;
+    try {
+        connection = os::connectToBus();
+    } catch (const os::BusChoiceError& error) {
+        std::cerr << "lumivane: " << error.what() << '\n';
+        return 1;
+    } catch (const sdbus::Error& error) {
+        std::cerr << "lumivane: cannot connect to the "
+                  << (os::chosenBus() == os::Bus::Session ? "session" : "system")
+                  << " bus: " << error.getMessage() << '\n';
+        return 1;
+    }
+    try {
+        LightControlObject object(*connection, control);
+        try {
+            connection->requestName(kBusName);
+        } catch (const sdbus::Error& error) {
+            std::cerr << "lumivane: cannot own the bus name " << kBusName << " ("
+                      << error.getMessage() << "); is another instance running?\n";
+            return 1;
+        }
+        const int status = serve(*connection, signals);
+        connection->releaseName(kBusName);
+        return status;
+    } catch (const sdbus::Error& error) {
+        if (busGone(error))
+            return 0;
+        std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
+        return 1;
+    }
+}
+
+} // namespace
+
+int main() {
+    const int status = run();
+    // The controller is never destroyed and its effect threads may be mid-step: leave
+    // without running static destructors under their feet.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
+}

@@ -1,0 +1,40 @@
+#include "service/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace service {
+namespace {
+
+TEST(CommandLine, EachSwitchWithEitherCharacterInAnyCase) {
+    EXPECT_EQ(findSwitch(R"("C:\Lumivane\Lumivane.exe" /RegServer)"), Switch::RegServer);
+    EXPECT_EQ(findSwitch(R"("C:\Lumivane\Lumivane.exe" -unregserver)"), Switch::UnregServer);
+    EXPECT_EQ(findSwitch("Lumivane.exe /REGSERVERPERUSER"), Switch::RegServerPerUser);
+    EXPECT_EQ(findSwitch("Lumivane.exe\t-UnregServerPerUser\t"), Switch::UnregServerPerUser);
+    EXPECT_EQ(findSwitch("Lumivane.exe -sErViCe"), Switch::Service);
+    EXPECT_EQ(findSwitch("Lumivane.exe /Service"), Switch::Service);
+}
+
+TEST(CommandLine, WordsMustEndAtWhiteSpace) {
+    EXPECT_EQ(findSwitch("Lumivane.exe -ServiceX"), Switch::None);
+    EXPECT_EQ(findSwitch("Lumivane.exe /RegServers"), Switch::None);
+    // A quote is not white space, and a path's dashes are not switches that match.
+    EXPECT_EQ(findSwitch(R"("C:\my-RegServer" x)"), Switch::None);
+    EXPECT_EQ(findSwitch(R"("C:\dir\-RegServer")"), Switch::None);
+    EXPECT_EQ(findSwitch("Lumivane.exe -Embedding"), Switch::None);
+    EXPECT_EQ(findSwitch(""), Switch::None);
+    EXPECT_EQ(findSwitch("Lumivane.exe -"), Switch::None);
+    // A doubled switch character still introduces the word after it.
+    EXPECT_EQ(findSwitch("Lumivane.exe --RegServer"), Switch::RegServer);
+}
+
+TEST(CommandLine, RegistrationWinsOverServiceAndTheFirstRegistrationDecides) {
+    EXPECT_EQ(findSwitch("Lumivane.exe -Service /RegServer"), Switch::RegServer);
+    EXPECT_EQ(findSwitch("Lumivane.exe /RegServer -Service"), Switch::RegServer);
+    EXPECT_EQ(findSwitch("Lumivane.exe /UnregServer /RegServer"), Switch::UnregServer);
+    EXPECT_EQ(findSwitch("Lumivane.exe /RegServerPerUser /UnregServer"), Switch::RegServerPerUser);
+    // The program's own path is searched too.
+    EXPECT_EQ(findSwitch("/opt/x/-RegServer /Service"), Switch::RegServer);
+}
+
+} // namespace
+} // namespace service
