@@ -3,6 +3,7 @@
 #include "board/bios_item_registry.h"
 #include "os/com_apartment.h"
 #include "os/diagnostics.h"
+#include "service/service_identity.h"
 #include "settings/lighting_settings.h"
 
 #include <exception>
@@ -10,7 +11,6 @@
 namespace service {
 
 namespace {
-constexpr const char* kServiceName = "Vantor LED Control Service";
 
 bool isResume(std::uint32_t event) {
     return event == LedController::kPowerResumeCritical ||
@@ -143,26 +143,39 @@ void LedController::startThermalThreadLocked() {
 }
 
 void LedController::handlePowerBroadcast(std::uint32_t event) {
-    std::lock_guard lock(mutex_);
-    if (suspended_ && isResume(event)) {
-        const std::int32_t m = mode_;
-        if (m != kModeOff) {
-            board::EcLedPort port(items_);
-            if (port.isLightingOn() && (m == kModeMusic || m == kModeTemperature)) {
-                port.enableSoftwareControl();
-                setModeLocked(m);
-            }
-        }
-        suspended_ = false;
-        return;
-    }
     if (event == kPowerSuspend) {
+        std::lock_guard lock(mutex_);
         if (mode_ != kModeOff) {
             musicEffect_->stop();
             stopThermalThreadLocked();
         }
         suspended_ = true;
+        return;
     }
+    if (!isResume(event))
+        return;
+    std::int32_t m = kModeOff;
+    {
+        // The first resume claims the restart. The bridge calls below run without the
+        // lock: on a single-threaded apartment they pump messages, and the second
+        // resume the system sends may arrive inside them; it finds nothing to do.
+        std::lock_guard lock(mutex_);
+        if (!suspended_)
+            return;
+        suspended_ = false;
+        m = mode_;
+    }
+    if (m != kModeMusic && m != kModeTemperature)
+        return;
+    board::EcLedPort port(items_);
+    if (!port.isLightingOn())
+        return;
+    port.enableSoftwareControl();
+    std::lock_guard lock(mutex_);
+    // A client's mode or another suspend that came in meanwhile has the last word.
+    if (suspended_ || mode_ != m)
+        return;
+    setModeLocked(m);
 }
 
 std::uint32_t thermalThreadMain(LedController& controller) {

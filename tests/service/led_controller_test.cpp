@@ -153,6 +153,23 @@ TEST_F(ControllerTest, SuspendStopsTheEffectsAndTheFirstResumeRestartsThemWhenLi
     EXPECT_FALSE(controller->musicEffect().running());
 }
 
+TEST_F(ControllerTest, AResumeArrivingInsideTheFirstResumesBridgeCallFindsNothingToDo) {
+    auto controller = makeController();
+    bridge.setValue(board::kLightingEnableItem, 1);
+    controller->setMode(2);
+    controller->handlePowerBroadcast(LedController::kPowerSuspend);
+    int reentered = 0;
+    bridge.beforeRead = [&](std::uint32_t id) {
+        if (id == board::kLightingEnableItem && reentered++ == 0)
+            controller->handlePowerBroadcast(LedController::kPowerResumeAutomatic);
+    };
+    controller->handlePowerBroadcast(LedController::kPowerResumeSuspend);
+    bridge.beforeRead = nullptr;
+    EXPECT_EQ(reentered, 1);
+    EXPECT_TRUE(controller->thermalThreadRunning());
+    EXPECT_EQ(controller->peakThermalThreads(), 1);
+}
+
 TEST_F(ControllerTest, QuickModeChangesNeverLeaveTwoThermalThreads) {
     // A long period: an old thread that missed its stop would still be waiting.
     auto controller = makeController(10s);
