@@ -143,6 +143,8 @@ int run() {
                   << " bus: " << error.getMessage() << '\n';
         return 1;
     }
+    bool served = false;
+    int status = 1;
     try {
         LightControlObject object(*connection, control);
         try {
@@ -152,17 +154,18 @@ int run() {
                       << error.getMessage() << "); is another instance running?\n";
             return 1;
         }
+        served = true;
         os::logEvent(service::kServiceName, service::kEventStarted);
-        const int status = serve(*connection, signals);
+        status = serve(*connection, signals);
         connection->releaseName(kBusName);
-        os::logEvent(service::kServiceName, service::kEventStopped);
-        return status;
     } catch (const sdbus::Error& error) {
-        if (busGone(error))
-            return 0;
-        std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
-        return 1;
+        status = busGone(error) ? 0 : 1;
+        if (status != 0)
+            std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
     }
+    if (served)
+        os::logEvent(service::kServiceName, service::kEventStopped);
+    return status;
 }
 
 } // namespace

@@ -12,5 +12,7 @@ inline constexpr const char* kServiceDescription =
 // The event texts the service writes while it runs.
 inline constexpr const char* kEventStarted = "Service started/resumed";
 inline constexpr const char* kEventStopped = "Service stopped";
+inline constexpr const char* kEventNoHandler = "Handler not installed";
+inline constexpr const char* kEventBadRequest = "Bad service request";
 
 } // namespace service
