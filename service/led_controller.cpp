@@ -220,8 +220,9 @@ std::uint32_t thermalThreadMain(LedController& controller, std::uint64_t generat
             break;
         if (read && controller.mode_.load() == LedController::kModeTemperature)
             controller.ecPort_->showTemperature(std::int32_t(tenths / 10));
-        if (controller.thermalStopEvent_->wait(std::uint32_t(controller.thermalPeriod_.count())) ==
-            os::Event::WaitResult::Signalled)
+        // Told to stop, or a wait that cannot be made: either way the loop ends.
+        if (controller.thermalStopEvent_->wait(std::uint32_t(controller.thermalPeriod_.count())) !=
+            os::Event::WaitResult::TimedOut)
             break;
     }
     {
