@@ -240,14 +240,19 @@ private:
         return kOk;
     }
 
+    // Waits for the query's answer. A server that goes away meanwhile never answers:
+    // its connection fails and the operation is cancelled, which ends the wait too.
     bool finish(pa_operation* op, const bool& done) {
         if (!op)
             return false;
-        const bool ok = iterateUntil([&] { return done; });
-        if (!ok)
+        iterateUntil([&] {
+            return done || pa_operation_get_state(op) != PA_OPERATION_RUNNING ||
+                   !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+        });
+        if (!done)
             pa_operation_cancel(op);
         pa_operation_unref(op);
-        return ok;
+        return done;
     }
 
     std::int32_t queryFailed(const char* what) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <string>
@@ -22,6 +23,7 @@
 #include "audio_signals.h"
 #include "service/music_effect.h"
 #include "tone_player.h"
+#include "vanishing_server.h"
 #endif
 
 using namespace std::chrono_literals;
@@ -205,6 +207,28 @@ TEST(PulseCapture, TheEffectsBandsFollowTheTone) {
 }
 
 // Last: it changes the daemon's sinks.
+TEST(PulseCapture, AServerThatDiesDuringAQueryEndsTheRunAsAFailure) {
+    PrintedLines printed;
+    testing_support::TemporaryDirectory dir;
+    // The client's own memory sharing would travel beside the socket's bytes.
+    std::ofstream(dir.path() / "client.conf") << "enable-shm = no\nenable-memfd = no\n";
+    testing_support::ScopedEnvironment config("PULSE_CLIENTCONFIG",
+                                              (dir.path() / "client.conf").string());
+    using capture_testing::VanishingServer;
+    for (std::uint32_t query : {VanishingServer::kGetServerInfo, VanishingServer::kGetSinkInfo}) {
+        VanishingServer server(dir.path() / ("server-" + std::to_string(query)), query);
+        ASSERT_TRUE(server.listening());
+        testing_support::ScopedEnvironment through("PULSE_SERVER", server.address());
+        LoopbackCapture capture;
+        capture.start();
+        // The run ends by itself: no stop is needed to leave the query.
+        EXPECT_FALSE(capture.waitStreaming(10000)) << query;
+        EXPECT_TRUE(server.vanished()) << query;
+        capture.stop();
+        EXPECT_NE(capture.result(), 0) << query << ": " << printed.last();
+    }
+}
+
 TEST(PulseCapture, WithoutADefaultSinkTheUserIsToldAndALaterStartFindsTheNewOne) {
     PrintedLines printed;
     os::CapturedDiagnostics diagnostics;

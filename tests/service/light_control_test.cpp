@@ -195,7 +195,7 @@ TEST_F(LightControlTest, TheShellToolsReadAndWriteMode) {
     EXPECT_EQ(storedMode(), 2);
 }
 
-TEST_F(LightControlTest, WhatTheServiceIntrospectsIsTheInterfaceFile) {
+TEST_F(LightControlTest, TheServiceDescribesItselfAsItsInterfaceFileDoes) {
     const Shell introspected = shell(std::string("gdbus introspect --session --xml --dest ") +
                                      kName + " --object-path " + kPath);
     ASSERT_EQ(introspected.status, 0) << introspected.output;
