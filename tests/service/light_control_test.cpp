@@ -8,7 +8,9 @@
 #include "fake_logind.h"
 #include "panel/service_client.h"
 #include "service_bus_fixture.h"
+#include "virtualboard/firmware.h"
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -241,6 +243,26 @@ TEST_F(LightControlTest, AServiceStartedByHandOwnsTheNameAloneAndStopsOnSigterm)
 
     EXPECT_EQ(LightControl(*connection).Mode(), 0); // the first one still serves
     EXPECT_EQ(first.stop(), 0);
+}
+
+TEST_F(LightControlTest, AServiceKilledAndStartedAgainBringsBackItsMode) {
+    auto connection = sdbus::createSessionBusConnection();
+    LightControl(*connection).Mode(2);
+    std::uint32_t pid = 0;
+    auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bus->callMethod("GetConnectionUnixProcessID")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(std::string(kName))
+        .storeResultsTo(pid);
+    ASSERT_GT(pid, 0u);
+    ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
+    ASSERT_TRUE(testing_support::eventually([&] { return !nameHasOwner(*connection); }));
+    // Meanwhile the firmware took the LEDs back.
+    ASSERT_TRUE(board->items().set(virtualboard::kLightingControlItem, 0));
+    // The next call starts it again, and it starts the stored effect by itself.
+    EXPECT_EQ(LightControl(*connection).Mode(), 2);
+    EXPECT_TRUE(testing_support::eventually(
+        [&] { return board->items().find(virtualboard::kLightingControlItem)->value == 1u; }));
 }
 
 // The service on a machine whose login manager is the test's stand-in.
