@@ -72,8 +72,15 @@ public:
     void setResult(std::uint32_t value) const { *result_ = value; }
     // Both outputs at once, after the whole reply was read: a malformed reply has
     // changed nothing.
+    // What went out is all the caller can take back, whatever size the bridge made
+    // its array: the rest is not kept.
     void setBuffer(std::tuple<std::vector<std::uint8_t>, std::uint32_t> reply) const {
-        array_->bytes = std::move(std::get<0>(reply));
+        std::vector<std::uint8_t>& bytes = std::get<0>(reply);
+        if (bytes.size() > array_->bytes.size()) {
+            bytes.resize(array_->bytes.size());
+            bytes.shrink_to_fit();
+        }
+        array_->bytes = std::move(bytes);
         *length_ = std::get<1>(reply);
     }
 

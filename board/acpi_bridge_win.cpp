@@ -5,6 +5,7 @@
 
 #include "board/acpi_items.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -32,6 +33,7 @@ private:
 // argument points at.
 struct ArrayExchange {
     BridgeByteArray* array = nullptr;
+    std::size_t sent = 0; // the bytes that went out: the most that is read back
     VARIANT local;
 };
 
@@ -53,8 +55,10 @@ SAFEARRAY* makeArray(const std::vector<std::uint8_t>& bytes) {
 }
 
 // What the bridge left in the local VARIANT: a one-dimensional array of single bytes,
-// read no further than it reaches; none for anything else.
-std::optional<std::vector<std::uint8_t>> readArray(const VARIANT& local) {
+// read no further than it reaches and no further than `limit` (what went out is all
+// the caller can take back, whatever size the bridge made its array); none for
+// anything else.
+std::optional<std::vector<std::uint8_t>> readArray(const VARIANT& local, std::size_t limit) {
     if ((local.vt != (VT_ARRAY | VT_I1) && local.vt != (VT_ARRAY | VT_UI1)) || !local.parray)
         return std::nullopt;
     SAFEARRAY* array = local.parray;
@@ -65,7 +69,7 @@ std::optional<std::vector<std::uint8_t>> readArray(const VARIANT& local) {
         return std::nullopt;
     std::vector<std::uint8_t> bytes;
     if (upper >= lower) {
-        bytes.resize(std::size_t(std::int64_t(upper) - lower + 1));
+        bytes.resize(std::min<std::size_t>(std::size_t(std::int64_t(upper) - lower + 1), limit));
         void* data = nullptr;
         if (FAILED(SafeArrayAccessData(array, &data)))
             return std::nullopt;
@@ -84,6 +88,7 @@ BridgeStatus ComBridgeSession::invoke(std::string_view method,
         if (auto* bytes = std::get_if<BridgeBytes>(&argument)) {
             ArrayExchange& exchange = exchanges.emplace_back();
             exchange.array = bytes->array;
+            exchange.sent = bytes->array->bytes.size();
             VariantInit(&exchange.local);
             SAFEARRAY* array = makeArray(bytes->array->bytes);
             if (!array) {
@@ -125,7 +130,7 @@ BridgeStatus ComBridgeSession::invoke(std::string_view method,
     VariantClear(&result);
 
     for (ArrayExchange& exchange : exchanges) {
-        auto bytes = readArray(exchange.local);
+        auto bytes = readArray(exchange.local, exchange.sent);
         // Releasing the array is the last step of the exchange: one that cannot be
         // released was not a proper array.
         const bool released = SUCCEEDED(VariantClear(&exchange.local));

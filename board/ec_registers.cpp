@@ -26,6 +26,9 @@ EcPortBinding::EcPortBinding(std::string libraryFile)
 
 std::uint32_t EcPortBinding::loadHwio() {
     std::lock_guard lock(mutex_);
+    // Loaded once and opened once: the answer of that load stands for the process.
+    if (module_.isLoaded())
+        return loadResult_;
     return loadLocked();
 }
 
@@ -53,8 +56,8 @@ std::uint32_t EcPortBinding::loadLocked() {
     outPortByte_ = module_.function<hwio::OutPortBFn>(hwio::kOutPortB);
     inPortByte_ = module_.function<hwio::InPortBFn>(hwio::kInPortB);
     if (!open_)
-        return kHwioNoOpen;
-    return open_(0) != 0 ? kHwioLoaded : kHwioOpenFailed;
+        return loadResult_ = kHwioNoOpen;
+    return loadResult_ = open_(0) != 0 ? kHwioLoaded : kHwioOpenFailed;
 }
 
 void EcPortBinding::reportOnce(unsigned flag, const std::string& text) {
@@ -124,8 +127,10 @@ void EcPortBinding::ecWriteBanked(std::uint8_t bank, std::uint8_t reg, std::uint
 }
 
 EcPortBinding& ledPorts() {
-    static EcPortBinding binding(hwio::ledLibraryName());
-    return binding;
+    // Never destroyed, like every process-wide object: effect threads may still write
+    // while the process ends.
+    static EcPortBinding* const binding = new EcPortBinding(hwio::ledLibraryName());
+    return *binding;
 }
 
 std::uint32_t loadHwio() {

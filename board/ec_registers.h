@@ -42,7 +42,8 @@ public:
     EcPortBinding& operator=(const EcPortBinding&) = delete;
 
     // 0 loaded and opened, 1 the file cannot be loaded, 2 no HWIO_Open, 7 HWIO_Open
-    // returned 0. Only result 1 leaves the binding empty.
+    // returned 0. Only result 1 leaves the binding empty (and is tried again); once
+    // loaded, later calls give the same answer without loading or opening again.
     std::uint32_t loadHwio();
     bool isLoaded() const;
     // Whether a write can reach the controller: loaded, with both port entries.
@@ -71,6 +72,7 @@ private:
     hwio::OpenFn open_ = nullptr;
     hwio::OutPortBFn outPortByte_ = nullptr;
     hwio::InPortBFn inPortByte_ = nullptr;
+    std::uint32_t loadResult_ = kHwioMissing; // of the load that bound the library
     Sleep sleep_;
     unsigned reported_ = 0;
 };

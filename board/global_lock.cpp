@@ -261,6 +261,11 @@ void release(const HwIOFunctions& io) {
     // The firmware asked to be told: set GBL_EN, clear GBL_STS (written as one), and
     // the chipset's own bit.
     std::uint16_t event = pm1aPort(io, cachedPm1aEvent, 56);
+    // No event block in the FADT (a hardware-reduced system, or one that fills only
+    // the extended field): ports 0, 2 and 0x30 belong to the DMA controller, and the
+    // firmware has no other way to be told here.
+    if (event == 0)
+        return;
     auto orPort = [&](std::uint32_t port, std::uint32_t bits) {
         std::uint32_t value = io.inPortB ? io.inPortB(port) & 0xFF : 0;
         if (io.outPortB)

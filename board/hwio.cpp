@@ -40,12 +40,15 @@ bool HwIOLibrary::load() {
     found.mapMem = library.function<hwio::MapMemFn>(hwio::kMapMem);
     found.unmapMem = library.function<hwio::UnmapMemFn>(hwio::kUnmapMem);
 
+    // The driver is open (or has refused) before any other thread may see the
+    // library as loaded and reach for its ports or memory.
+    const bool opened = found.open && found.open(0) != 0;
     module_ = std::move(library);
     functions_ = found;
-    loaded_.store(true, std::memory_order_release);
     // The library stays bound even when its driver refuses to open: later callers
     // get the entry points as they are, and the open is not repeated.
-    return functions_.open && functions_.open(0) != 0;
+    loaded_.store(true, std::memory_order_release);
+    return opened;
 }
 
 void* HwIOLibrary::mapMemory(std::uint32_t address, std::uint32_t length) const {
@@ -67,8 +70,11 @@ std::filesystem::path systemHwIOLibraryPath() {
 }
 
 HwIOLibrary& hwIOLibrary() {
-    static HwIOLibrary library{HwIOLibrary::Locator(systemHwIOLibraryPath)};
-    return library;
+    // Never destroyed, like every process-wide object: threads may still map memory
+    // while the process ends.
+    static HwIOLibrary* const library =
+        new HwIOLibrary(HwIOLibrary::Locator(systemHwIOLibraryPath));
+    return *library;
 }
 
 bool LoadHwIOLibrary() {

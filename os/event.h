@@ -12,7 +12,9 @@ namespace os {
 class Event {
 public:
     enum class Reset { Automatic, Manual };
-    enum class WaitResult { Signalled, TimedOut };
+    // Failed: the wait itself could not be made (Windows); a loop paced by waits must
+    // stop on it rather than spin.
+    enum class WaitResult { Signalled, TimedOut, Failed };
 
     static constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
 

@@ -32,8 +32,14 @@ void Event::reset() {
 }
 
 Event::WaitResult Event::wait(std::uint32_t milliseconds) {
-    DWORD result = WaitForSingleObject(impl_->handle, milliseconds);
-    return result == WAIT_OBJECT_0 ? WaitResult::Signalled : WaitResult::TimedOut;
+    switch (WaitForSingleObject(impl_->handle, milliseconds)) {
+    case WAIT_OBJECT_0:
+        return WaitResult::Signalled;
+    case WAIT_TIMEOUT:
+        return WaitResult::TimedOut;
+    default: // WAIT_FAILED, or WAIT_ABANDONED had the handle become a mutex's
+        return WaitResult::Failed;
+    }
 }
 
 void* Event::nativeHandle() const {

@@ -3,6 +3,7 @@
 #include "board/bios_item_registry.h"
 #include "os/com_apartment.h"
 #include "os/diagnostics.h"
+#include "service/service_identity.h"
 #include "settings/lighting_settings.h"
 
 #include <exception>
@@ -10,7 +11,6 @@
 namespace service {
 
 namespace {
-constexpr const char* kServiceName = "Vantor LED Control Service";
 
 bool isResume(std::uint32_t event) {
     return event == LedController::kPowerResumeCritical ||
@@ -62,6 +62,9 @@ LedController::~LedController() {
     stopThermalThreadLocked();
     if (thermalThread_.joinable())
         thermalThread_.join();
+    // Threads left behind in a stuck call still use this controller when they return.
+    std::unique_lock threads(threadMutex_);
+    threadEnded_.wait(threads, [this] { return liveThermalThreads_.load() == 0; });
 }
 
 void LedController::setMode(std::int32_t requested) {
@@ -116,26 +119,46 @@ void LedController::stopThermalThreadLocked() {
 
 bool LedController::thermalThreadRunning() const {
     std::lock_guard lock(mutex_);
+    std::lock_guard threads(threadMutex_);
     return thermalStarted_ && !thermalEnded_;
 }
 
 void LedController::startThermalThreadLocked() {
-    if (thermalStarted_ && !thermalEnded_)
-        return;
+    {
+        std::lock_guard threads(threadMutex_);
+        if (thermalStarted_ && !thermalEnded_)
+            return;
+    }
     if (!thermalStopEvent_)
         return;
     // A thread told to stop has its signal pending until it consumes it; wait for
     // that before the reset below could take the signal away and leave it running
-    // beside the new one. It is at most one cycle's work away from its wait.
-    if (thermalThread_.joinable())
-        thermalThread_.join();
+    // beside the new one. It is at most one cycle's work away from its wait, unless a
+    // firmware call hangs: then it is let go, and the newer generation keeps it from
+    // writing anything when the call returns.
+    if (thermalThread_.joinable()) {
+        std::unique_lock threads(threadMutex_);
+        const bool ended =
+            threadEnded_.wait_for(threads, kThermalStopLimit, [this] { return thermalEnded_; });
+        threads.unlock();
+        if (ended)
+            thermalThread_.join();
+        else
+            thermalThread_.detach();
+    }
     thermalStopEvent_->reset();
-    thermalEnded_ = false;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard threads(threadMutex_);
+        thermalEnded_ = false;
+        generation = ++thermalGeneration_;
+    }
     try {
-        thermalThread_ = std::thread([this] { thermalThreadMain(*this); });
+        thermalThread_ = std::thread([this, generation] { thermalThreadMain(*this, generation); });
         thermalStarted_ = true;
     } catch (const std::exception& e) {
         // The next change to mode 2 tries again.
+        std::lock_guard threads(threadMutex_);
         thermalEnded_ = true;
         os::logEvent(kServiceName,
                      std::string("The temperature thread did not start: ") + e.what());
@@ -143,29 +166,42 @@ void LedController::startThermalThreadLocked() {
 }
 
 void LedController::handlePowerBroadcast(std::uint32_t event) {
-    std::lock_guard lock(mutex_);
-    if (suspended_ && isResume(event)) {
-        const std::int32_t m = mode_;
-        if (m != kModeOff) {
-            board::EcLedPort port(items_);
-            if (port.isLightingOn() && (m == kModeMusic || m == kModeTemperature)) {
-                port.enableSoftwareControl();
-                setModeLocked(m);
-            }
-        }
-        suspended_ = false;
-        return;
-    }
     if (event == kPowerSuspend) {
+        std::lock_guard lock(mutex_);
         if (mode_ != kModeOff) {
             musicEffect_->stop();
             stopThermalThreadLocked();
         }
         suspended_ = true;
+        return;
     }
+    if (!isResume(event))
+        return;
+    std::int32_t m = kModeOff;
+    {
+        // The first resume claims the restart. The bridge calls below run without the
+        // lock: on a single-threaded apartment they pump messages, and the second
+        // resume the system sends may arrive inside them; it finds nothing to do.
+        std::lock_guard lock(mutex_);
+        if (!suspended_)
+            return;
+        suspended_ = false;
+        m = mode_;
+    }
+    if (m != kModeMusic && m != kModeTemperature)
+        return;
+    board::EcLedPort port(items_);
+    if (!port.isLightingOn())
+        return;
+    port.enableSoftwareControl();
+    std::lock_guard lock(mutex_);
+    // A client's mode or another suspend that came in meanwhile has the last word.
+    if (suspended_ || mode_ != m)
+        return;
+    setModeLocked(m);
 }
 
-std::uint32_t thermalThreadMain(LedController& controller) {
+std::uint32_t thermalThreadMain(LedController& controller, std::uint64_t generation) {
     const int live = ++controller.liveThermalThreads_;
     int peak = controller.peakThermalThreads_;
     while (live > peak && !controller.peakThermalThreads_.compare_exchange_weak(peak, live)) {
@@ -177,15 +213,25 @@ std::uint32_t thermalThreadMain(LedController& controller) {
         // rather than show a guess.
         board::BiosItem* item = controller.items_.Find(board::kCpuTemperatureItem);
         std::uint32_t tenths = 0;
-        if (item && item->GetValue(&tenths) &&
-            controller.mode_.load() == LedController::kModeTemperature)
+        const bool read = item && item->GetValue(&tenths);
+        // Back from a call that outlasted this thread's turn: the event is no longer
+        // its own to wait on, and the LEDs belong to whatever runs now.
+        if (controller.thermalGeneration_.load() != generation)
+            break;
+        if (read && controller.mode_.load() == LedController::kModeTemperature)
             controller.ecPort_->showTemperature(std::int32_t(tenths / 10));
-        if (controller.thermalStopEvent_->wait(std::uint32_t(controller.thermalPeriod_.count())) ==
-            os::Event::WaitResult::Signalled)
+        // Told to stop, or a wait that cannot be made: either way the loop ends.
+        if (controller.thermalStopEvent_->wait(std::uint32_t(controller.thermalPeriod_.count())) !=
+            os::Event::WaitResult::TimedOut)
             break;
     }
-    --controller.liveThermalThreads_;
-    controller.thermalEnded_ = true;
+    {
+        std::lock_guard threads(controller.threadMutex_);
+        if (controller.thermalGeneration_.load() == generation)
+            controller.thermalEnded_ = true;
+        --controller.liveThermalThreads_;
+    }
+    controller.threadEnded_.notify_all();
     return 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,8 +30,9 @@ namespace service {
 class LedController;
 
 // The temperature effect's thread: reads the CPU temperature and, while the mode is
-// 2, shows it, once per thermal period until the stop event is signalled.
-std::uint32_t thermalThreadMain(LedController& controller);
+// 2, shows it, once per thermal period until the stop event is signalled or a newer
+// thread has taken its place (`generation` is the one it was started as).
+std::uint32_t thermalThreadMain(LedController& controller, std::uint64_t generation);
 
 class LedController {
 public:
@@ -39,6 +41,9 @@ public:
     static constexpr std::int32_t kModeTemperature = 2;
     static constexpr const char* kThermalEventName = "ThermalThread";
     static constexpr std::chrono::milliseconds kThermalPeriod{3000};
+    // How long a restart waits for the thread before it: one cycle's work is far less.
+    // A thread still busy then is stuck in a firmware call; it is left to end by itself.
+    static constexpr std::chrono::milliseconds kThermalStopLimit{500};
 
     // Power broadcast event codes.
     static constexpr std::uint32_t kPowerSuspend = 4;
@@ -95,7 +100,7 @@ public:
     int peakThermalThreads() const { return peakThermalThreads_.load(); }
 
 private:
-    friend std::uint32_t thermalThreadMain(LedController& controller);
+    friend std::uint32_t thermalThreadMain(LedController& controller, std::uint64_t generation);
 
     void setModeLocked(std::int32_t requested);
     void applyModeLocked();
@@ -115,8 +120,13 @@ private:
     // the thermal thread's start and stop must not interleave.
     mutable std::mutex mutex_;
     std::thread thermalThread_;
-    bool thermalStarted_ = false;          // started and not yet told to stop
-    std::atomic<bool> thermalEnded_{true}; // the thread has left its loop
+    bool thermalStarted_ = false; // started and not yet told to stop
+    // The current thread's generation and whether it has left its loop; threads left
+    // behind in a stuck call see a newer generation and end without a word.
+    mutable std::mutex threadMutex_;
+    std::condition_variable threadEnded_;
+    std::atomic<std::uint64_t> thermalGeneration_{0};
+    bool thermalEnded_ = true;
     bool suspended_ = false;
     std::atomic<int> liveThermalThreads_{0};
     std::atomic<int> peakThermalThreads_{0};

@@ -42,4 +42,8 @@ void LoopbackCapture::setCallback(PacketCallback callback) {
     callback_ = std::move(callback);
 }
 
+void LoopbackCapture::setRunEndedCallback(RunEndedCallback callback) {
+    runEnded_ = std::move(callback);
+}
+
 } // namespace service

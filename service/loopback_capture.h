@@ -23,6 +23,13 @@ inline constexpr std::uint32_t kPacketDiscontinuity = 0x1;
 
 // Result of a capture run that has not ended, or did not start (E_UNEXPECTED).
 inline constexpr std::int32_t kCaptureUnexpected = std::int32_t(0x8000FFFF);
+// Result of a run that ended because another output became the default: a success,
+// and the next run captures the new one.
+inline constexpr std::int32_t kCaptureDefaultChanged = 1;
+
+// Called on the capture thread when a run ends without a stop (the sound server went
+// away, the device vanished, the default output changed), with the run's result.
+using RunEndedCallback = std::function<void(std::int32_t result)>;
 
 // Which endpoint the capture opens. The product always captures the render mix;
 // the default capture endpoint exists for Wine, which has no loopback: there the
@@ -40,6 +47,7 @@ public:
 
     // Set before the first start.
     void setCallback(PacketCallback callback);
+    void setRunEndedCallback(RunEndedCallback callback);
 
     // Starts a capture thread; failures are printed, and leave the capture idle so
     // that a later start tries again. Does nothing while a capture thread exists.
@@ -66,6 +74,7 @@ private:
 
     CaptureEndpoint endpoint_;
     PacketCallback callback_;
+    RunEndedCallback runEnded_;
     std::int32_t result_ = kCaptureUnexpected;
     std::uint32_t frameCount_ = 0;
     std::unique_ptr<Platform> platform_;

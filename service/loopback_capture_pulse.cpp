@@ -145,7 +145,12 @@ public:
         attr.fragsize =
             std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleFormat)); // ...but 10 ms
         const char* source = device.monitor.c_str();
-        if (pa_stream_connect_record(stream_, source, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+        // Never moved: when its sink goes, the server would move the stream to some
+        // other source, a microphone perhaps. It ends instead, and the next run takes
+        // whatever output is the default then.
+        if (pa_stream_connect_record(
+                stream_, source, &attr,
+                pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) < 0) {
             capturePrint("pa_stream_connect_record(%s) failed: %s\n", source,
                          pa_strerror(pa_context_errno(context_)));
             return kFail;
@@ -157,6 +162,18 @@ public:
                          pa_strerror(pa_context_errno(context_)));
             return kFail;
         }
+
+        device_ = device.name;
+        pa_context_set_subscribe_callback(
+            context_,
+            [](pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* user) {
+                if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER)
+                    static_cast<PulseRun*>(user)->serverChanged_ = true;
+            },
+            this);
+        if (pa_operation* op =
+                pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+            pa_operation_unref(op);
 
         platform_.setState(RunState::Streaming);
         return streamLoop();
@@ -194,7 +211,8 @@ private:
         return kOk;
     }
 
-    std::int32_t findDevice(DeviceInfo& device) {
+    // The name of the default sink (or source, for the default-capture seam).
+    bool defaultDevice(std::string& name) {
         struct ServerQuery {
             bool done = false;
             std::string sink, source;
@@ -211,10 +229,17 @@ private:
             },
             &server);
         if (!finish(op, server.done))
+            return false;
+        name = endpoint_ == CaptureEndpoint::RenderLoopback ? server.sink : server.source;
+        return true;
+    }
+
+    std::int32_t findDevice(DeviceInfo& device) {
+        if (!defaultDevice(device.name))
             return stopped() ? kOk : queryFailed("pa_context_get_server_info");
 
         const bool loopback = endpoint_ == CaptureEndpoint::RenderLoopback;
-        device.name = loopback ? server.sink : server.source;
+        pa_operation* op = nullptr;
         if (device.name.empty())
             return noDevice();
 
@@ -240,14 +265,19 @@ private:
         return kOk;
     }
 
+    // Waits for the query's answer. A server that goes away meanwhile never answers:
+    // its connection fails and the operation is cancelled, which ends the wait too.
     bool finish(pa_operation* op, const bool& done) {
         if (!op)
             return false;
-        const bool ok = iterateUntil([&] { return done; });
-        if (!ok)
+        iterateUntil([&] {
+            return done || pa_operation_get_state(op) != PA_OPERATION_RUNNING ||
+                   !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+        });
+        if (!done)
             pa_operation_cancel(op);
         pa_operation_unref(op);
-        return ok;
+        return done;
     }
 
     std::int32_t queryFailed(const char* what) {
@@ -277,6 +307,16 @@ private:
                 return kFail;
             }
             ++pass_;
+            if (serverChanged_) {
+                serverChanged_ = false;
+                std::string now;
+                if (defaultDevice(now) && now != device_) {
+                    capturePrint("The default output is now %s: the capture follows it after "
+                                 "%u frames\n",
+                                 now.c_str(), frameCount_);
+                    return kCaptureDefaultChanged;
+                }
+            }
             if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
                 capturePrint("Capture stream ended on pass %u after %u frames: %s\n", pass_,
                              frameCount_, pa_strerror(pa_context_errno(context_)));
@@ -342,6 +382,8 @@ private:
     std::uint32_t pass_ = 0;
     std::uint32_t flags_ = 0;
     bool loopFailed_ = false;
+    std::string device_;         // the sink (or source) of the running stream
+    bool serverChanged_ = false; // the server announced a change, such as a new default
     std::vector<std::uint8_t> partial_;
 };
 
@@ -365,6 +407,8 @@ void LoopbackCapture::start() {
         platform_->thread = std::thread([this] {
             result_ = PulseRun(*platform_, endpoint_, callback_, frameCount_).run();
             platform_->setState(RunState::Ended);
+            if (runEnded_ && !platform_->stopRequested)
+                runEnded_(result_);
         });
     } catch (const std::system_error& error) {
         capturePrint("CreateThread failed: last error is %u\n", unsigned(error.code().value()));

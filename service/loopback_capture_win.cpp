@@ -27,6 +27,7 @@ struct LoopbackCapture::Platform {
     // which. Only waitStreaming looks at them.
     HANDLE settledEvent = nullptr;
     std::atomic<bool> streaming{false};
+    std::atomic<bool> stopRequested{false};
     LoopbackCapture* owner = nullptr;
 
     static DWORD WINAPI captureThreadMain(LPVOID parameter);
@@ -256,6 +257,8 @@ DWORD WINAPI LoopbackCapture::Platform::captureThreadMain(LPVOID parameter) {
     }
     capture->streaming = false;
     SetEvent(capture->settledEvent);
+    if (owner.runEnded_ && !capture->stopRequested)
+        owner.runEnded_(owner.result_);
     return 0;
 }
 
@@ -297,6 +300,7 @@ void LoopbackCapture::start() {
     p.convertToInt16 = true;
     frameCount_ = 0;
     p.streaming = false;
+    p.stopRequested = false;
     p.startedEventCopy = p.startedEvent;
     p.stopEventCopy = p.stopEvent;
     p.thread = CreateThread(nullptr, 0, &Platform::captureThreadMain, &p, 0, nullptr);
@@ -311,6 +315,7 @@ void LoopbackCapture::stop() {
     Platform& p = *platform_;
     if (!p.thread)
         return;
+    p.stopRequested = true;
     SetEvent(p.stopEvent);
     WaitForSingleObject(p.thread, INFINITE);
     DWORD exitCode = 0;

@@ -4,8 +4,11 @@
 
 #include "dbus/light_control_adaptor.h"
 #include "os/bus_linux.h"
+#include "os/diagnostics.h"
 #include "service/led_controller.h"
 #include "service/light_control.h"
+#include "service/service_identity.h"
+#include "service/sleep_watch_linux.h"
 
 #include <csignal>
 #include <cstdio>
@@ -64,6 +67,33 @@ bool busGone(const sdbus::Error& error) {
            error.getName() == "org.freedesktop.DBus.Error.NoReply";
 }
 
+// Sleep and resume come from the login manager on the system bus, whichever bus the
+// clients use; a machine without one (a container, a test) simply never sleeps here.
+struct SleepFollowing {
+    std::unique_ptr<sdbus::IConnection> systemBus;
+    std::unique_ptr<service::SleepWatch> watch;
+
+    explicit SleepFollowing(service::LedController& controller) {
+        try {
+            systemBus = sdbus::createSystemBusConnection();
+            watch = std::make_unique<service::SleepWatch>(
+                *systemBus,
+                [&controller](std::uint32_t event) { controller.handlePowerBroadcast(event); });
+            systemBus->enterEventLoopAsync();
+        } catch (const sdbus::Error& error) {
+            std::cerr << "lumivane: sleep and resume are not followed (" << error.getMessage()
+                      << ")\n";
+            watch.reset();
+            systemBus.reset();
+        }
+    }
+    ~SleepFollowing() {
+        if (systemBus)
+            systemBus->leaveEventLoop();
+        watch.reset(); // before its connection
+    }
+};
+
 // Serves until SIGTERM or SIGINT arrives on `signals` or the bus goes away.
 int serve(sdbus::IConnection& connection, int signals) {
     for (;;) {
@@ -99,6 +129,7 @@ int run() {
     // first client.
     service::LedController& controller = service::LedController::instance();
     service::LightControl control(controller);
+    const SleepFollowing sleep(controller);
 
     std::unique_ptr<sdbus::IConnection> connection;
     try {
@@ -112,6 +143,8 @@ int run() {
                   << " bus: " << error.getMessage() << '\n';
         return 1;
     }
+    bool served = false;
+    int status = 1;
     try {
         LightControlObject object(*connection, control);
         try {
@@ -121,15 +154,18 @@ int run() {
                       << error.getMessage() << "); is another instance running?\n";
             return 1;
         }
-        const int status = serve(*connection, signals);
+        served = true;
+        os::logEvent(service::kServiceName, service::kEventStarted);
+        status = serve(*connection, signals);
         connection->releaseName(kBusName);
-        return status;
     } catch (const sdbus::Error& error) {
-        if (busGone(error))
-            return 0;
-        std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
-        return 1;
+        status = busGone(error) ? 0 : 1;
+        if (status != 0)
+            std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
     }
+    if (served)
+        os::logEvent(service::kServiceName, service::kEventStopped);
+    return status;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "service/music_effect.h"
 
+#include <algorithm>
+
 namespace service {
 
 MusicEffect::MusicEffect()
@@ -15,6 +17,16 @@ MusicEffect::MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> 
                                                            std::uint32_t channels) {
         guard([&] { effect_->analyze(samples, frames, channels); });
     });
+    capture_->setRunEndedCallback([this](std::int32_t result) {
+        // No packets now: the LEDs fade out rather than hold the last loud one.
+        effect_->setBands({});
+        {
+            std::lock_guard lock(restartMutex_);
+            runEnded_ = true;
+            followDefault_ = result == kCaptureDefaultChanged;
+        }
+        restartWake_.notify_all();
+    });
 }
 
 MusicEffect::~MusicEffect() {
@@ -27,14 +39,49 @@ void MusicEffect::start() {
         return;
     capture_->start();
     effect_->start();
+    {
+        std::lock_guard restart(restartMutex_);
+        stopping_ = false;
+    }
+    restarter_ = std::thread([this] { restartEndedRuns(); });
 }
 
 void MusicEffect::stop() {
     std::lock_guard lock(lifecycle_);
     if (running_.exchange(0) != 1)
         return;
+    {
+        std::lock_guard restart(restartMutex_);
+        stopping_ = true;
+    }
+    restartWake_.notify_all();
+    if (restarter_.joinable())
+        restarter_.join();
     capture_->stop();
     effect_->stop();
+    std::lock_guard restart(restartMutex_);
+    runEnded_ = false;
+}
+
+void MusicEffect::restartEndedRuns() {
+    std::chrono::milliseconds pause = kFirstRetry;
+    std::unique_lock lock(restartMutex_);
+    for (;;) {
+        restartWake_.wait(lock, [this] { return stopping_ || runEnded_; });
+        if (stopping_)
+            return;
+        runEnded_ = false;
+        if (!followDefault_ && restartWake_.wait_for(lock, pause, [this] { return stopping_; }))
+            return;
+        lock.unlock();
+        capture_->stop(); // the ended run's thread
+        capture_->start();
+        // A run that reaches the stream starts the pauses over; one that fails again
+        // waits twice as long next time.
+        const bool streaming = capture_->waitStreaming(std::uint32_t(kLastRetry.count()));
+        pause = streaming ? kFirstRetry : std::min(pause * 2, kLastRetry);
+        lock.lock();
+    }
 }
 
 } // namespace service

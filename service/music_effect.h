@@ -9,10 +9,13 @@
 #include "service/loopback_capture.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace service {
 
@@ -30,6 +33,12 @@ public:
     MusicEffect(const MusicEffect&) = delete;
     MusicEffect& operator=(const MusicEffect&) = delete;
 
+    // A capture run that ends by itself (the sound server restarted, the output went
+    // away) is started again after a pause that doubles from the first to the last
+    // of these; one that ended to follow a new default output, at once.
+    static constexpr std::chrono::milliseconds kFirstRetry{100};
+    static constexpr std::chrono::milliseconds kLastRetry{5000};
+
     // Both are no-ops in the state they would reach. stop() returns once the capture
     // and the colour thread have ended: no analysis runs and no colour is written
     // after it; the LEDs keep the last colour.
@@ -41,12 +50,22 @@ public:
     EasyEffect& effect() { return *effect_; }
 
 private:
+    void restartEndedRuns();
+
     std::unique_ptr<LoopbackCapture> capture_;
     std::unique_ptr<EasyEffect> effect_;
     std::atomic<std::int32_t> running_{0};
     // Callers come from several threads (automation calls, power events); a start and
     // a stop must not interleave their halves.
     std::mutex lifecycle_;
+
+    // While the effect runs, only the restart thread starts and stops the capture.
+    std::thread restarter_;
+    std::mutex restartMutex_;
+    std::condition_variable restartWake_;
+    bool runEnded_ = false;
+    bool followDefault_ = false;
+    bool stopping_ = false;
 };
 
 // The firmware global lock around `work`, released only if this call obtained it.

@@ -1,6 +1,8 @@
 #include "settings/atomic_file.h"
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <system_error>
 
 namespace settings {
@@ -24,6 +26,44 @@ std::filesystem::path followLink(const std::filesystem::path& path) {
     return ec ? path : resolved;
 }
 
+// Writes through `write` into a scratch file and gives back the bytes, so nothing of
+// the target changes unless the whole content could be made.
+std::optional<std::string> render(const ContentWriter& write, const std::filesystem::path& name) {
+    std::error_code ec;
+    const std::filesystem::path scratchDirectory = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        return std::nullopt;
+    detail::TemporaryFile scratch = detail::createTemporaryBeside(scratchDirectory / name);
+    if (!scratch.stream)
+        return std::nullopt;
+    bool written = write(scratch.stream) && std::ferror(scratch.stream) == 0;
+    written = std::fclose(scratch.stream) == 0 && written;
+    std::optional<std::string> bytes;
+    if (std::FILE* in = written ? openForReading(scratch.path) : nullptr) {
+        std::string content;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+            content.append(buffer, n);
+        if (std::ferror(in) == 0)
+            bytes = std::move(content);
+        std::fclose(in);
+    }
+    std::filesystem::remove(scratch.path, ec);
+    return bytes;
+}
+
+bool rewriteInPlace(const std::filesystem::path& target, const ContentWriter& write) {
+    const std::optional<std::string> bytes = render(write, target.filename());
+    if (!bytes)
+        return false;
+    std::FILE* out = detail::openExistingForRewrite(target);
+    if (!out)
+        return false;
+    bool written = std::fwrite(bytes->data(), 1, bytes->size(), out) == bytes->size();
+    written = written && std::fflush(out) == 0 && detail::flushToDisk(out);
+    return std::fclose(out) == 0 && written;
+}
+
 } // namespace
 
 bool replaceFile(const std::filesystem::path& path, const ContentWriter& write) {
@@ -31,8 +71,11 @@ bool replaceFile(const std::filesystem::path& path, const ContentWriter& write) 
     if (!detail::mayOverwrite(target))
         return false;
     detail::TemporaryFile temporary = detail::createTemporaryBeside(target);
-    if (!temporary.stream)
-        return false;
+    if (!temporary.stream) {
+        std::error_code ec;
+        return temporary.refused && std::filesystem::is_regular_file(target, ec) &&
+               rewriteInPlace(target, write);
+    }
 
     bool written = write(temporary.stream) && std::ferror(temporary.stream) == 0;
     if (written) {

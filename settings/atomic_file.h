@@ -23,7 +23,11 @@ using ContentWriter = std::function<bool(std::FILE*)>;
 // the new content is in place; on false the old file, or its absence, is untouched
 // and no temporary file is left behind. A path that is a symbolic link replaces the
 // file it points to. A file the caller may not write is not replaced, even where
-// the directory would allow the rename.
+// the directory would allow the rename. Where the directory takes no new file but the
+// file itself may be written (an installed program's folder in which only this file
+// was made writable), the file is rewritten in place instead, keeping its owner and
+// permissions: the content is complete before the file is touched, but a crash in
+// that last copy can leave it cut short.
 bool replaceFile(const std::filesystem::path& path, const ContentWriter& write);
 
 namespace detail {
@@ -39,6 +43,7 @@ void setSaveInterruption(SaveInterruption interruption);
 struct TemporaryFile {
     std::FILE* stream = nullptr;
     std::filesystem::path path;
+    bool refused = false; // the directory denied this process a new file
 };
 // A new, exclusively created file in target's directory, open for writing in text
 // mode; on Linux it takes target's permission bits when target exists.
@@ -49,6 +54,9 @@ bool mayOverwrite(const std::filesystem::path& target);
 bool flushToDisk(std::FILE* stream);
 // Puts source in target's place in one step.
 bool moveOver(const std::filesystem::path& source, const std::filesystem::path& target);
+// The existing file at target, emptied and open for writing bytes as they are;
+// nullptr when it does not exist or may not be written.
+std::FILE* openExistingForRewrite(const std::filesystem::path& target);
 
 } // namespace detail
 } // namespace settings

@@ -29,7 +29,9 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return {};
+            TemporaryFile none;
+            none.refused = errno == EACCES || errno == EPERM;
+            return none;
         }
         // The replacement keeps whatever access the old file granted.
         if (targetExists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
@@ -70,6 +72,17 @@ bool moveOver(const std::filesystem::path& source, const std::filesystem::path& 
         ::close(fd);
     }
     return true;
+}
+
+std::FILE* openExistingForRewrite(const std::filesystem::path& target) {
+    // No O_CREAT: only the file that is there, with its owner and mode as they are.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* stream = ::fdopen(fd, "wb");
+    if (!stream)
+        ::close(fd);
+    return stream;
 }
 
 } // namespace detail

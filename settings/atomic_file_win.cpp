@@ -24,9 +24,12 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
         HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_EXISTS)
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS)
                 continue;
-            return {};
+            TemporaryFile none;
+            none.refused = error == ERROR_ACCESS_DENIED;
+            return none;
         }
         // Text mode, as the settings files were always written: CR LF line ends.
         int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_TEXT);
@@ -63,6 +66,23 @@ bool moveOver(const std::filesystem::path& source, const std::filesystem::path& 
     // once it is on the disk.
     return MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::FILE* openExistingForRewrite(const std::filesystem::path& target) {
+    // TRUNCATE_EXISTING keeps the file, its owner and its security descriptor.
+    HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(fd, "wb");
+    if (!stream)
+        _close(fd);
+    return stream;
 }
 
 } // namespace detail

@@ -174,6 +174,15 @@ TEST_F(DbusBridge, EveryOperationCrossesTheBusWithItsArguments) {
             EXPECT_EQ(bridge.received[2].length, 8u);
         }
     });
+
+    // A reply far larger than the request: what was asked for comes back, no more.
+    bridge.locked([&] { bridge.groups[0x14] = std::vector<std::uint8_t>(1 << 20, 0x5A); });
+    std::vector<std::uint8_t> few(32, 0);
+    length = 16;
+    EXPECT_EQ(AcpiGGrp(0x14, few.data(), &length), 1);
+    EXPECT_EQ(length, 16u);
+    EXPECT_EQ(few[15], 0x5A);
+    EXPECT_EQ(few[16], 0);
 }
 
 TEST_F(DbusBridge, ItemsAreFoundReadAndWrittenThroughTheBus) {

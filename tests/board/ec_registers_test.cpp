@@ -110,6 +110,7 @@ TEST_F(EcRegisters, LoadResultsAndWhatWritesDoAfterThem) {
     board::EcPortBinding refused{besideTests(FAKE_HWIO_FILE).string()};
     fake.state().openResult = 0;
     EXPECT_EQ(refused.loadHwio(), board::kHwioOpenFailed);
+    EXPECT_EQ(refused.loadHwio(), board::kHwioOpenFailed);
     fake.state().accessCount = 0;
     refused.ecWrite(0x5B, 3);
     EXPECT_EQ(fake.writes().size(), 3u) << "a refused open keeps the entry points in use";

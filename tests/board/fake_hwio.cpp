@@ -2,6 +2,7 @@
 
 #include "board/hwio_abi.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -75,9 +76,15 @@ FAKE_EXPORT void fake_hwio_poke(std::uint32_t address, const std::uint8_t* bytes
 
 #ifndef FAKE_HWIO_WITHOUT_OPEN
 FAKE_EXPORT std::uint32_t LUMIVANE_HWIO_CALL HWIO_Open(std::uint32_t) {
-    std::lock_guard lock(mutex);
-    ++state.openCalls;
-    return state.openResult;
+    std::uint32_t delay = 0, result = 0;
+    {
+        std::lock_guard lock(mutex);
+        ++state.openCalls;
+        delay = state.openDelayMs;
+        result = state.openResult;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    return result;
 }
 #endif
 

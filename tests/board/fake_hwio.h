@@ -20,8 +20,9 @@ struct FakeHwioMapping {
 };
 
 struct FakeHwioState {
-    std::uint32_t openCalls;
+    std::uint32_t openCalls; // counted as the call begins
     std::uint32_t openResult;
+    std::uint32_t openDelayMs; // how long HWIO_Open takes
 
     // Status bytes of port 0x6C, one per read; the last one repeats.
     std::uint8_t status[64];

@@ -90,11 +90,12 @@ std::vector<std::uint8_t> table(const char* signature, std::uint32_t length) {
     return bytes;
 }
 
-std::vector<std::uint8_t> fadtBytes() {
+// Only the low 16 bits of the event block's field name the port.
+std::vector<std::uint8_t> fadtBytes(std::uint32_t event = 0xABCD0000u | kPm1aEvent) {
     std::vector<std::uint8_t> fadt = table("FACP", 244);
-    std::uint32_t facs = kFacs, event = 0xABCD0000u | kPm1aEvent, control = kPm1aControl;
+    std::uint32_t facs = kFacs, control = kPm1aControl;
     std::memcpy(fadt.data() + 36, &facs, 4);
-    std::memcpy(fadt.data() + 56, &event, 4); // only the low 16 bits name the port
+    std::memcpy(fadt.data() + 56, &event, 4);
     std::memcpy(fadt.data() + 64, &control, 4);
     return fadt;
 }
@@ -118,10 +119,9 @@ protected:
     }
 
     // The firmware-table service offers the FADT.
-    void withTableService() {
+    void withTableService(std::vector<std::uint8_t> fadt = fadtBytes()) {
         auto dir = tables.path() / "acpi" / "tables";
         std::filesystem::create_directories(dir);
-        auto fadt = fadtBytes();
         std::ofstream(dir / "FACP", std::ios::binary)
             .write(reinterpret_cast<const char*>(fadt.data()), std::streamsize(fadt.size()));
     }
@@ -208,6 +208,15 @@ TEST_F(GlobalLock, ReleaseSignalsAWaitingFirmwareThroughPm1a) {
         {'w', kPm1aEvent},      {'r', kPm1aEvent + 0x30u}, {'w', kPm1aEvent + 0x30u}};
     EXPECT_EQ(m.portLog, expected);
     EXPECT_EQ(m.written, (std::vector<std::uint8_t>{0x22, 0x21, 0x84}));
+}
+
+TEST_F(GlobalLock, WithoutAnEventBlockInTheFadtNoPortIsWritten) {
+    withTableService(fadtBytes(0xABCD0000u));
+    ASSERT_TRUE(board::acpi::tryAcquire(io, 1).obtained());
+    m.setLockWord(kFacs, 3);
+    board::acpi::release(io);
+    EXPECT_EQ(m.lockWord(kFacs), 0u);
+    EXPECT_TRUE(m.portLog.empty());
 }
 
 TEST_F(GlobalLock, TablesFoundByScanningForTheRsdp) {

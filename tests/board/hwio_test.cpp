@@ -3,6 +3,7 @@
 #include "test_environment.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 using board_testing::besideTests;
 using board_testing::FakeHwio;
@@ -73,6 +74,22 @@ TEST_F(SystemDirectory, RefusedOpenOrMissingOpenStillBinds) {
     EXPECT_FALSE(refused.load());
     EXPECT_TRUE(refused.load());
     EXPECT_EQ(fake.state().openCalls, 1u);
+}
+
+TEST_F(SystemDirectory, NoOneSeesTheLibraryLoadedBeforeItsDriverIsOpen) {
+    FakeHwio fake{besideTests(FAKE_HWIO_FILE)};
+    ASSERT_TRUE(fake);
+    fake.state().openDelayMs = 200;
+    board::HwIOLibrary library(besideTests(FAKE_HWIO_FILE));
+    std::thread loader([&] { EXPECT_TRUE(library.load()); });
+    while (fake.state().openCalls == 0)
+        std::this_thread::yield();
+    EXPECT_FALSE(library.isLoaded());
+    EXPECT_EQ(library.mapMemory(0xF0000, 0x10), nullptr);
+    EXPECT_TRUE(library.load()) << "a second caller waits for the first load";
+    EXPECT_EQ(fake.state().openCalls, 1u);
+    loader.join();
+    fake.state().openDelayMs = 0;
 }
 
 TEST_F(SystemDirectory, ProcessWideBindingLooksAgainUntilItLoads) {

@@ -76,3 +76,21 @@ TEST(Event, KeepsItsName) {
     EXPECT_EQ(named.nativeHandle(), nullptr);
 #endif
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+TEST(Event, AWaitThatCannotBeMadeIsAFailureNotATimeOut) {
+    Event event(Event::Reset::Automatic);
+    // A handle swapped for one that is gone, as a wait on a closed handle finds it.
+    HANDLE duplicate = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event.nativeHandle(), GetCurrentProcess(),
+                                &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(CloseHandle(event.nativeHandle()));
+    EXPECT_EQ(event.wait(10), Result::Failed);
+    // The destructor closes the value it holds: the system hands the freed value out
+    // again to the next handle made, so it closes this duplicate (or, if not, no handle).
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), duplicate, GetCurrentProcess(), &duplicate, 0,
+                                FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE));
+}
+#endif

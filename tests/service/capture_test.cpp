@@ -12,8 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "audio_signals.h"
 #include "service/music_effect.h"
 #include "tone_player.h"
+#include "vanishing_server.h"
 #endif
 
 using namespace std::chrono_literals;
@@ -205,6 +208,125 @@ TEST(PulseCapture, TheEffectsBandsFollowTheTone) {
 }
 
 // Last: it changes the daemon's sinks.
+// What a command prints, without its last line end.
+std::string output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            text += buffer;
+        pclose(pipe);
+    }
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// The effect over the real server, its colours going nowhere.
+struct QuietEffect {
+    struct NoOutput : service::ColorOutput {
+        void write(const service::Rgb&) override {}
+    };
+    bool silent() const {
+        const service::BandValues b = effect.effect().bands();
+        return b.low == 0 && b.mid == 0 && b.high == 0;
+    }
+    // Which source the capture records from now, as the server sees it.
+    static std::string capturedSource() {
+        std::istringstream outputs(output("pactl list short source-outputs"));
+        std::string index, source;
+        if (!(outputs >> index >> source))
+            return {};
+        std::istringstream sources(output("pactl list short sources"));
+        for (std::string line; std::getline(sources, line);) {
+            std::istringstream fields(line);
+            std::string id, name;
+            if (fields >> id >> name && id == source)
+                return name;
+        }
+        return {};
+    }
+
+    mutable service::MusicEffect effect{service::CaptureEndpoint::RenderLoopback,
+                                        std::make_unique<NoOutput>(),
+                                        [](const std::function<void()>& work) {
+                                            work();
+                                        }};
+};
+
+TEST(PulseCapture, AfterTheServerRestartsTheEffectCapturesAgainAndFadedMeanwhile) {
+    PrintedLines printed;
+    QuietEffect quiet;
+    quiet.effect.start();
+    ASSERT_TRUE(quiet.effect.capture().waitStreaming(5000)) << printed.last();
+    std::thread player([] { playUntilGone(1000, 5000ms); });
+    ASSERT_TRUE(eventually([&] { return !quiet.silent(); }));
+    // Killed while the tone plays: its last packet is a loud one.
+    ASSERT_EQ(std::system("kill -9 $(cat \"$XDG_RUNTIME_DIR/pulse/pid\")"), 0);
+    player.join();
+    EXPECT_TRUE(eventually([&] { return quiet.silent(); }));
+
+    ASSERT_EQ(std::system("rm -f \"$XDG_RUNTIME_DIR/pulse/pid\" && \"$PULSE_DAEMON_START\""), 0);
+    EXPECT_TRUE(eventually([&] { return quiet.effect.capture().waitStreaming(0); }, 15000ms))
+        << printed.last();
+    player = std::thread([] { playUntilGone(1000, 300ms); });
+    EXPECT_TRUE(eventually([&] { return !quiet.silent(); }));
+    player.join();
+    quiet.effect.stop();
+}
+
+TEST(PulseCapture, TheEffectFollowsTheDefaultOutputAndNeverAMicrophone) {
+    PrintedLines printed;
+    const std::string second = output("pactl load-module module-null-sink sink_name=second");
+    const std::string microphone =
+        output("pactl load-module module-null-source source_name=microphone");
+    ASSERT_FALSE(second.empty());
+    ASSERT_EQ(std::system("pactl set-default-source microphone"), 0);
+    QuietEffect quiet;
+    quiet.effect.start();
+    ASSERT_TRUE(quiet.effect.capture().waitStreaming(5000)) << printed.last();
+    EXPECT_EQ(QuietEffect::capturedSource(), "lumivane.monitor");
+
+    ASSERT_EQ(std::system("pactl set-default-sink second"), 0);
+    EXPECT_TRUE(eventually([&] { return QuietEffect::capturedSource() == "second.monitor"; }))
+        << QuietEffect::capturedSource();
+    std::thread player([] { playUntilGone(1000, 300ms, "second"); });
+    EXPECT_TRUE(eventually([&] { return !quiet.silent(); }));
+    player.join();
+
+    // Its sink gone, the stream ends rather than move to the microphone, and the next
+    // run records the default output again.
+    ASSERT_EQ(std::system(("pactl unload-module " + second).c_str()), 0);
+    EXPECT_TRUE(
+        eventually([&] { return QuietEffect::capturedSource() == "lumivane.monitor"; }, 10000ms))
+        << QuietEffect::capturedSource();
+    EXPECT_NE(QuietEffect::capturedSource(), "microphone");
+    quiet.effect.stop();
+    EXPECT_EQ(std::system(("pactl unload-module " + microphone).c_str()), 0);
+}
+
+TEST(PulseCapture, AServerThatDiesDuringAQueryEndsTheRunAsAFailure) {
+    PrintedLines printed;
+    testing_support::TemporaryDirectory dir;
+    // The client's own memory sharing would travel beside the socket's bytes.
+    std::ofstream(dir.path() / "client.conf") << "enable-shm = no\nenable-memfd = no\n";
+    testing_support::ScopedEnvironment config("PULSE_CLIENTCONFIG",
+                                              (dir.path() / "client.conf").string());
+    using capture_testing::VanishingServer;
+    for (std::uint32_t query : {VanishingServer::kGetServerInfo, VanishingServer::kGetSinkInfo}) {
+        VanishingServer server(dir.path() / ("server-" + std::to_string(query)), query);
+        ASSERT_TRUE(server.listening());
+        testing_support::ScopedEnvironment through("PULSE_SERVER", server.address());
+        LoopbackCapture capture;
+        capture.start();
+        // The run ends by itself: no stop is needed to leave the query.
+        EXPECT_FALSE(capture.waitStreaming(10000)) << query;
+        EXPECT_TRUE(server.vanished()) << query;
+        capture.stop();
+        EXPECT_NE(capture.result(), 0) << query << ": " << printed.last();
+    }
+}
+
 TEST(PulseCapture, WithoutADefaultSinkTheUserIsToldAndALaterStartFindsTheNewOne) {
     PrintedLines printed;
     os::CapturedDiagnostics diagnostics;

@@ -79,6 +79,10 @@ public:
         return n;
     }
 
+    // Runs before each item read, outside the store's lock: a window thread's
+    // outgoing call pumps messages, and the hook plays one arriving then.
+    std::function<void(std::uint32_t id)> beforeRead;
+
     std::unique_ptr<board::BridgeSession> open(board::BridgeStatus& status) override {
         std::lock_guard lock(mutex_);
         auto inner = fake_.open(status);
@@ -92,6 +96,9 @@ private:
             : bridge_(bridge), inner_(std::move(inner)) {}
         board::BridgeStatus invoke(std::string_view method,
                                    std::span<board::BridgeArgument> arguments) override {
+            if (bridge_.beforeRead && method == "iAcpiGetItem" && !arguments.empty())
+                if (const auto* id = std::get_if<board::BridgeIn>(&arguments[0]))
+                    bridge_.beforeRead(id->value);
             std::lock_guard lock(bridge_.mutex_);
             return inner_->invoke(method, arguments);
         }

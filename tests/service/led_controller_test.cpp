@@ -153,6 +153,49 @@ TEST_F(ControllerTest, SuspendStopsTheEffectsAndTheFirstResumeRestartsThemWhenLi
     EXPECT_FALSE(controller->musicEffect().running());
 }
 
+TEST_F(ControllerTest, AResumeArrivingInsideTheFirstResumesBridgeCallFindsNothingToDo) {
+    auto controller = makeController();
+    bridge.setValue(board::kLightingEnableItem, 1);
+    controller->setMode(2);
+    controller->handlePowerBroadcast(LedController::kPowerSuspend);
+    int reentered = 0;
+    bridge.beforeRead = [&](std::uint32_t id) {
+        if (id == board::kLightingEnableItem && reentered++ == 0)
+            controller->handlePowerBroadcast(LedController::kPowerResumeAutomatic);
+    };
+    controller->handlePowerBroadcast(LedController::kPowerResumeSuspend);
+    bridge.beforeRead = nullptr;
+    EXPECT_EQ(reentered, 1);
+    EXPECT_TRUE(controller->thermalThreadRunning());
+    EXPECT_EQ(controller->peakThermalThreads(), 1);
+}
+
+TEST_F(ControllerTest, AThermalThreadStuckInAFirmwareCallWedgesNoModeChange) {
+    auto controller = makeController();
+    std::atomic<bool> stuck{false}, release{false};
+    bridge.beforeRead = [&](std::uint32_t id) {
+        if (id != board::kCpuTemperatureItem)
+            return;
+        stuck = true;
+        while (!release)
+            std::this_thread::sleep_for(1ms);
+    };
+    controller->setMode(2);
+    ASSERT_TRUE(eventually([&] { return stuck.load(); }));
+    // Each restart lets the stuck thread go instead of waiting for it.
+    for (std::int32_t mode : {0, 2, 0, 2, 0})
+        controller->setMode(mode);
+    EXPECT_EQ(controller->getMode(), 0);
+    EXPECT_EQ(storedMode(), 0);
+
+    // Back from their calls, the threads left behind end without writing the LEDs.
+    const auto writes = sharedBoard().readout().counters().ecTransactions;
+    release = true;
+    EXPECT_TRUE(eventually([&] { return controller->liveThermalThreads() == 0; }));
+    EXPECT_EQ(sharedBoard().readout().counters().ecTransactions, writes);
+    bridge.beforeRead = nullptr;
+}
+
 TEST_F(ControllerTest, QuickModeChangesNeverLeaveTwoThermalThreads) {
     // A long period: an old thread that missed its stop would still be waiting.
     auto controller = makeController(10s);

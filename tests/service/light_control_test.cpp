@@ -1,12 +1,16 @@
 // The lighting service's automation interface on a private bus: the daemon as the bus
 // starts it, called through the generated proxy, plain sdbus-c++ and the shell tools.
 
+#include "board/ec_led_port.h"
 #include "child_program.h"
 #include "dbus/light_control_proxy.h"
 #include "eventually.h"
+#include "fake_logind.h"
 #include "panel/service_client.h"
 #include "service_bus_fixture.h"
+#include "virtualboard/firmware.h"
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -193,7 +197,7 @@ TEST_F(LightControlTest, TheShellToolsReadAndWriteMode) {
     EXPECT_EQ(storedMode(), 2);
 }
 
-TEST_F(LightControlTest, WhatTheServiceIntrospectsIsTheInterfaceFile) {
+TEST_F(LightControlTest, TheServiceDescribesItselfAsItsInterfaceFileDoes) {
     const Shell introspected = shell(std::string("gdbus introspect --session --xml --dest ") +
                                      kName + " --object-path " + kPath);
     ASSERT_EQ(introspected.status, 0) << introspected.output;
@@ -239,6 +243,63 @@ TEST_F(LightControlTest, AServiceStartedByHandOwnsTheNameAloneAndStopsOnSigterm)
 
     EXPECT_EQ(LightControl(*connection).Mode(), 0); // the first one still serves
     EXPECT_EQ(first.stop(), 0);
+}
+
+TEST_F(LightControlTest, AServiceKilledAndStartedAgainBringsBackItsMode) {
+    auto connection = sdbus::createSessionBusConnection();
+    LightControl(*connection).Mode(2);
+    std::uint32_t pid = 0;
+    auto bus = sdbus::createProxy(*connection, "org.freedesktop.DBus", "/org/freedesktop/DBus");
+    bus->callMethod("GetConnectionUnixProcessID")
+        .onInterface("org.freedesktop.DBus")
+        .withArguments(std::string(kName))
+        .storeResultsTo(pid);
+    ASSERT_GT(pid, 0u);
+    ASSERT_EQ(::kill(pid_t(pid), SIGKILL), 0);
+    ASSERT_TRUE(testing_support::eventually([&] { return !nameHasOwner(*connection); }));
+    // Meanwhile the firmware took the LEDs back.
+    ASSERT_TRUE(board->items().set(virtualboard::kLightingControlItem, 0));
+    // The next call starts it again, and it starts the stored effect by itself.
+    EXPECT_EQ(LightControl(*connection).Mode(), 2);
+    EXPECT_TRUE(testing_support::eventually(
+        [&] { return board->items().find(virtualboard::kLightingControlItem)->value == 1u; }));
+}
+
+// The service on a machine whose login manager is the test's stand-in.
+class SleepingService : public ServiceBusTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(logind.running());
+        ServiceBusTest::SetUp();
+    }
+    // Before the session bus: the service it starts inherits the system bus address.
+    LogindBus logind;
+};
+
+TEST_F(SleepingService, TheEffectStopsForSleepAndComesBackAfterResume) {
+    auto connection = sdbus::createSessionBusConnection();
+    LightControl service(*connection);
+    service.Mode(2);
+    FakeLogind& manager = *logind.logind;
+    ASSERT_TRUE(testing_support::eventually([&] { return manager.locksTaken() == 1; }));
+
+    manager.announceSleep(true);
+    ASSERT_TRUE(testing_support::eventually([&] { return !manager.held(0); }));
+    // What changes while the machine sleeps shows only once the effect is back.
+    board->items().setTemperature(850);
+    std::filesystem::remove(settingsFile());
+    manager.announceSleep(false);
+
+    const board::LedColor hot = board::EcLedPort::temperatureColor(85);
+    EXPECT_TRUE(testing_support::eventually([&] {
+        return board->readout().ledColor() == virtualboard::LedColor{hot.red, hot.green, hot.blue};
+    }));
+    // Written again by the resume (reading it earlier would create it).
+    ASSERT_TRUE(
+        testing_support::eventually([&] { return std::filesystem::exists(settingsFile()); }));
+    EXPECT_EQ(storedMode(), 2);
+    EXPECT_TRUE(testing_support::eventually([&] { return manager.locksTaken() == 2; }));
+    EXPECT_EQ(service.Mode(), 2);
 }
 
 } // namespace

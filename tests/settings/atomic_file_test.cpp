@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -73,6 +74,43 @@ TEST_F(ReplaceFileTest, ReadOnlyFileIsNotReplaced) {
 }
 
 #ifndef _WIN32
+// Permissions bind only an unprivileged process: as root, the save runs in a child
+// that has become "nobody", and the test sees its result from outside.
+bool savedAsUnprivileged(const std::filesystem::path& file, const char* text) {
+    if (::geteuid() != 0)
+        return replaceFile(file, [&](std::FILE* s) { return writeText(s, text); });
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool saved = ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+                           replaceFile(file, [&](std::FILE* s) { return writeText(s, text); });
+        ::_exit(saved ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST_F(ReplaceFileTest, AFolderThatTakesNoNewFileHasItsWritableFileRewrittenInPlace) {
+    writeBytes(file(), "old content, longer than the new");
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chown(file().c_str(), owner, ::getegid() == 0 ? 65534 : ::getegid()), 0);
+    ASSERT_EQ(::chmod(file().c_str(), 0620), 0);
+    ASSERT_EQ(::chmod(directory_.path().c_str(), 0555), 0);
+    EXPECT_TRUE(savedAsUnprivileged(file(), "new"));
+    ASSERT_EQ(::chmod(directory_.path().c_str(), 0755), 0);
+    EXPECT_EQ(readBytes(file()), "new");
+    struct stat info {};
+    ASSERT_EQ(::stat(file().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0620u);
+    EXPECT_EQ(info.st_uid, owner);
+    EXPECT_EQ(fileNames(directory_.path()), std::vector<std::string>{"file.xml"});
+
+    // A file that may not be written stays as it is, whatever the folder allows.
+    ASSERT_EQ(::chmod(file().c_str(), 0444), 0);
+    EXPECT_FALSE(savedAsUnprivileged(file(), "newer"));
+    EXPECT_EQ(readBytes(file()), "new");
+}
+
 TEST_F(ReplaceFileTest, ReplacementKeepsPermissionsAndLinks) {
     writeBytes(file(), "old");
     ASSERT_EQ(::chmod(file().c_str(), 0640), 0);

@@ -27,13 +27,14 @@ public:
         }
     }
     ~Child() { stop(); }
+    pid_t pid() const { return pid_; }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
-    // The exit status, or -1.
-    int stop() {
+    // The exit status, or -1. SIGKILL plays a program that crashes.
+    int stop(int signal = SIGTERM) {
         if (pid_ <= 0)
             return status_;
-        kill(pid_, SIGTERM);
+        kill(pid_, signal);
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;

@@ -1,6 +1,7 @@
 #include "audio_commands.h"
 
 #include "command_table.h"
+#include "json_output.h"
 #include "service/band_analysis.h"
 #include "service/color_step.h"
 #include "service/loopback_capture.h"
@@ -64,13 +65,22 @@ int audioAnalyse(const Invocation& call) {
         throw UsageError("--frames is too large");
     const PcmAudio audio = readWav(words[2]);
     const std::uint32_t frames = call.frames ? call.frames : std::max(1u, audio.sampleRate / 100);
-    out << "# packet frames low mid high\n";
+    if (!call.json)
+        out << "# packet frames low mid high\n";
     std::uint32_t packet = 0;
+    Json packets = Json::array();
     const service::KISS_FFT fft(3);
     forEachPacket(audio, frames, [&](const std::uint8_t* samples, std::uint32_t n) {
-        out << packet++ << ' ' << n << ' '
-            << bandsLine(fft.transform(samples, std::int32_t(n), audio.channels)) << '\n';
+        const auto bands = fft.transform(samples, std::int32_t(n), audio.channels);
+        if (call.json)
+            packets.push_back({{"frames", n}, {"bands", bands}});
+        else
+            out << packet++ << ' ' << n << ' ' << bandsLine(bands) << '\n';
     });
+    if (call.json)
+        writeJson(out, {{"sampleRate", audio.sampleRate},
+                        {"channels", audio.channels},
+                        {"packets", std::move(packets)}});
     return kExitOk;
 }
 
@@ -82,7 +92,9 @@ int audioColors(const Invocation& call) {
     const PcmAudio audio = readWav(words[2]);
     // One 10 ms packet per 10 ms colour cycle, as when the capture keeps pace.
     const std::uint32_t frames = std::max(1u, audio.sampleRate / 100);
-    out << "# cycle red green blue\n";
+    if (!call.json)
+        out << "# cycle red green blue\n";
+    Json cycles = Json::array();
     service::ColorState state;
     service::BandValues bands;
     std::uint32_t cycle = 0;
@@ -92,8 +104,14 @@ int audioColors(const Invocation& call) {
         if (values.size() == 3)
             bands = {values[0], values[1], values[2]};
         const service::Rgb c = service::nextColor(state, bands);
-        out << cycle++ << ' ' << int(c.red) << ' ' << int(c.green) << ' ' << int(c.blue) << '\n';
+        if (call.json)
+            cycles.push_back({{"red", c.red}, {"green", c.green}, {"blue", c.blue}});
+        else
+            out << cycle++ << ' ' << int(c.red) << ' ' << int(c.green) << ' ' << int(c.blue)
+                << '\n';
     });
+    if (call.json)
+        writeJson(out, {{"cycles", std::move(cycles)}});
     return kExitOk;
 }
 

@@ -50,9 +50,9 @@ const Command kCommands[] = {
     {"item", "get", "ID", kJson, itemGet, "an item's value (ids and values decimal or 0x..)"},
     {"item", "set", "ID VALUE [CONTROL]", kJson, itemSet,
      "writes an item's value with a control word (default 1)"},
-    {"audio", "analyse", "FILE.wav [--frames N]", kFrames, audioAnalyse,
+    {"audio", "analyse", "FILE.wav [--frames N]", kFrames | kJson, audioAnalyse,
      "the three band values of each packet (10 ms, or N frames)"},
-    {"audio", "colors", "FILE.wav", 0, audioColors,
+    {"audio", "colors", "FILE.wav", kJson, audioColors,
      "the colour the music effect writes for each 10 ms cycle", "colours"},
     {"audio", "capture", "SECONDS", 0, audioCapture,
      "captures what the machine plays: frames and bands per packet"},
@@ -277,7 +277,11 @@ int runAudioLine(const Group& group, const std::vector<std::string>& args, std::
                 printGroupBlock(out, group);
                 return kExitOk;
             }
-            if (args[i] == "--frames") {
+            if (args[i] == "--json") {
+                call.json = true;
+            } else if (args[i] == "--write") {
+                call.write = true; // refused below: no audio command writes
+            } else if (args[i] == "--frames") {
                 if (i + 1 >= args.size())
                     throw UsageError("--frames needs a number");
                 call.frames = parseCount(args[++i], "--frames");
@@ -327,6 +331,7 @@ int runGroup(std::string_view group, const Invocation& call) {
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
         BoardAccess access) {
+    MessagesTo messages(err);
     // Options may come before the group's word; the audio group reads the line itself.
     const auto first = std::find_if(args.begin(), args.end(),
                                     [](const std::string& arg) { return arg.rfind("--", 0) != 0; });
@@ -351,7 +356,6 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         printToolUsage(out);
         return kExitOk;
     }
-    MessagesTo messages(err);
     if (call.words.empty())
         return guarded(nullptr, err, []() -> int { throw UsageError("no command given"); });
     return runGroup(call.words.front(), call);

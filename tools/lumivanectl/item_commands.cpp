@@ -108,27 +108,26 @@ int itemList(const Invocation& call) {
         auto optionText = [&](std::uint32_t index) {
             return board::wideToUtf8(item->IndexToString(index));
         };
-        auto shown = [&](std::uint32_t index) {
-            return count <= kOptionsShownInFull || index < kOptionsShownAtStart ||
-                   index + 1 == count;
-        };
+        // Only the shown indices are visited: a count may be as large as 0xFFFFFFFF.
+        const std::uint32_t head = count <= kOptionsShownInFull ? count : kOptionsShownAtStart;
+        std::vector<std::uint32_t> shown;
+        for (std::uint32_t i = 0; texts && i < head; ++i)
+            shown.push_back(i);
+        if (texts && head < count)
+            shown.push_back(count - 1);
         if (json) {
             // The option texts come as wide strings, so they are UTF-8 already.
             Json options = Json::array();
-            for (std::uint32_t i = 0; texts && i < count; ++i)
-                if (shown(i))
-                    options.push_back({{"index", i}, {"text", optionText(i)}});
+            for (std::uint32_t i : shown)
+                options.push_back({{"index", i}, {"text", optionText(i)}});
             items.push_back(
                 {{"id", id}, {"kind", kindName(id)}, {"count", count}, {"options", options}});
         } else {
             out << hex(id, 8) << "  " << kindName(id) << "  count " << count << '\n';
-            if (texts) {
-                for (std::uint32_t i = 0; i < count; ++i) {
-                    if (shown(i))
-                        out << "  " << i << ": " << optionText(i) << '\n';
-                    else if (i == kOptionsShownAtStart)
-                        out << "  ... " << (count - kOptionsShownAtStart - 1) << " more\n";
-                }
+            for (std::uint32_t i : shown) {
+                if (i == count - 1 && head < count)
+                    out << "  ... " << (count - head - 1) << " more\n";
+                out << "  " << i << ": " << optionText(i) << '\n';
             }
         }
     }

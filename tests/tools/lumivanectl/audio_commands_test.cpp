@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <numbers>
 #include <sstream>
 
@@ -106,6 +107,27 @@ TEST(AudioCommands, ColorsFollowLoudnessCycleByCycle) {
     EXPECT_GT(brightest(19), 200.0);
     EXPECT_EQ(brightest(39), 0.0); // faded out well within the silent half
     EXPECT_GT(cycles[19][3], 0.0); // treble has pulled the hue through blue and magenta
+}
+
+TEST(AudioCommands, JsonCarriesWhatTheTextDoesWhereverTheOptionStands) {
+    testing_support::TemporaryDirectory dir;
+    const auto wav = dir.path() / "tone.wav";
+    writeWav(wav, 48000, 2, 4800, [](std::uint32_t i, int) { return tone(i, 440, 48000); });
+    const auto text = rows(run({"audio", "colors", wav.string()}).out);
+    const Result json = run({"--json", "audio", "colors", wav.string()});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const nlohmann::json cycles = nlohmann::json::parse(json.out).at("cycles");
+    ASSERT_EQ(cycles.size(), text.size());
+    for (std::size_t c = 0; c < text.size(); ++c)
+        EXPECT_EQ(cycles[c].at("red").get<double>(), text[c][1]) << c;
+
+    const Result bands = run({"audio", "analyse", wav.string(), "--json", "--frames", "960"});
+    ASSERT_EQ(bands.status, 0) << bands.err;
+    const nlohmann::json packets = nlohmann::json::parse(bands.out).at("packets");
+    ASSERT_EQ(packets.size(), 5u);
+    EXPECT_EQ(packets[0].at("bands").size(), 3u);
+    // Live capture has no JSON form: said so, not misread as a word.
+    EXPECT_EQ(run({"--json", "audio", "capture", "1"}).status, 2);
 }
 
 TEST(AudioCommands, BadFilesAndArgumentsAreRefusedClearly) {

@@ -31,7 +31,8 @@ protected:
                      {numberDescriptor(0x13060040, 0, 1, 2, {"Auto"}),
                       numberDescriptor(0x13060042, 0, 1, 0x10000),
                       stringDescriptor(0x13080050, {"Low", "High"}), booleanDescriptor(0x13070051),
-                      numberDescriptor(0x130D0052, 0xFF00000F, 5, 1)});
+                      numberDescriptor(0x130D0052, 0xFF00000F, 5, 1),
+                      numberDescriptor(0x13060043, 0, 1, 0xFFFFFFFF)});
         bridge.values[0x06030012] = 412;
     }
 
@@ -52,7 +53,7 @@ protected:
 TEST_F(ItemCommands, ListShowsEveryItemWithItsOptionTexts) {
     Result result = run({"list", "0x13"});
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(contains(result.out, "group 0x13: 5 items\n"));
+    EXPECT_TRUE(contains(result.out, "group 0x13: 6 items\n"));
     EXPECT_TRUE(contains(result.out, "0x13060040  number  count 3\n  0: Auto\n  1: 0\n  2: 1\n"));
     EXPECT_TRUE(contains(result.out, "0x13080050  string  count 2\n  0: Low\n  1: High\n"));
     EXPECT_TRUE(contains(result.out, "0x13070051  boolean  count 0\n0x130D0052  composite"));
@@ -60,6 +61,9 @@ TEST_F(ItemCommands, ListShowsEveryItemWithItsOptionTexts) {
     EXPECT_TRUE(contains(result.out, "0x13060042  number  count 65536\n  0: 0\n"));
     EXPECT_TRUE(contains(result.out, "  15: 15\n  ... 65519 more\n  65535: 65535\n"));
     EXPECT_FALSE(contains(result.out, "  16: 16\n"));
+    // The largest count there is shows its ends as well.
+    EXPECT_TRUE(
+        contains(result.out, "  15: 15\n  ... 4294967278 more\n  4294967294: 4294967294\n"));
     EXPECT_TRUE(result.err.empty());
 
     // Kind 3 is counted in tenths.
