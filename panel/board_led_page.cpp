@@ -104,11 +104,14 @@ void BoardLedPage::setLightingOn(bool on) {
 void BoardLedPage::apply() {
     qreal h = 0, s = 0, l = 0;
     window_->wheel->presentColor().getHslF(&h, &s, &l);
+    // The lightness at full precision: the panel's home platform carries it to the
+    // colour conversion unrounded, and white at 100 must come out as grey 179, the
+    // grey the factory effect word holds.
     if (window_->isWhiteMode()) {
-        l = whiteSliderToLightness(form_->grayLightSlider->value());
+        l = whiteLightness(form_->grayLightSlider->value());
         s = 0;
     } else {
-        l = colorSliderToLightness(window_->colorLightSlider->value());
+        l = colorLightness(window_->colorLightSlider->value());
     }
     const QColor color = QColor::fromHslF(h, s, l, 1.0);
     const std::uint32_t word = std::uint32_t(color.red()) | std::uint32_t(color.green()) << 8 |
@@ -154,9 +157,18 @@ void BoardLedPage::updateOffMask() {
     form_->ledSwitch->raise();
 }
 
-float BoardLedPage::colorSliderToLightness(int value) {
+double BoardLedPage::colorLightness(int value) {
     const double lightness = double(value) / 100 * 0.4 + 0.1;
-    return float(isDimmed() ? lightness * kDimFactor : lightness);
+    return isDimmed() ? lightness * kDimFactor : lightness;
+}
+
+double BoardLedPage::whiteLightness(int value) {
+    const double lightness = double(value) / 100 * 0.9 + 0.1;
+    return isDimmed() ? lightness * kDimFactor : lightness;
+}
+
+float BoardLedPage::colorSliderToLightness(int value) {
+    return float(colorLightness(value));
 }
 
 int BoardLedPage::lightnessToColorSlider(float lightness) {
@@ -165,8 +177,7 @@ int BoardLedPage::lightnessToColorSlider(float lightness) {
 }
 
 float BoardLedPage::whiteSliderToLightness(int value) {
-    const double lightness = double(value) / 100 * 0.9 + 0.1;
-    return float(isDimmed() ? lightness * kDimFactor : lightness);
+    return float(whiteLightness(value));
 }
 
 int BoardLedPage::lightnessToWhiteSlider(float lightness) {

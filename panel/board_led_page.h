@@ -30,6 +30,9 @@ public:
 
 private:
     BoardLedDevice& device();
+    // The slider mappings before they are narrowed to float.
+    double colorLightness(int value);
+    double whiteLightness(int value);
 
     Ui::vodozOzava* form_;
     viruv* window_;
