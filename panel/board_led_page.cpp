@@ -66,21 +66,21 @@ void BoardLedPage::load() {
     window_->colorLightSlider->setValue(colorValue);
     window_->setLightMode(s < kWhiteSaturation ? 0 : 1);
 
-    bool special = false;
+    bool softwareEffect = false;
     const int mode = service().getServiceMode();
     if (mode == kMusicMode) {
         device().enableSoftwareControl();
         form_->radioMusic->setChecked(true);
-        special = true;
+        softwareEffect = true;
     } else if (mode == kTemperatureMode) {
         device().enableSoftwareControl();
         form_->radioThermal->setChecked(true);
         form_->thermalCelsius->show();
-        special = true;
+        softwareEffect = true;
     }
 
     const int effect = device().storedEffect();
-    if (special) {
+    if (softwareEffect) {
         if (effect >= BoardLedDevice::kStatic && effect <= BoardLedDevice::kRainbow)
             window_->shutdownRadios[effect - 1]->setChecked(true);
         return;
@@ -135,13 +135,13 @@ void BoardLedPage::apply() {
         break;
     }
 
-    for (QRadioButton* radio : window_->specialRadios) {
+    for (QRadioButton* radio : window_->softwareRadios) {
         if (!radio->isChecked())
             continue;
-        if (window_->specialIndex == 0) {
+        if (window_->softwareIndex == 0) {
             device().enableSoftwareControl();
             service().setServiceMode(kMusicMode);
-        } else if (window_->specialIndex == 1) {
+        } else if (window_->softwareIndex == 1) {
             device().enableSoftwareControl();
             service().setServiceMode(kTemperatureMode);
         }

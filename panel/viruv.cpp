@@ -75,7 +75,7 @@ viruv::viruv(QWidget* parent) : QMainWindow(parent), ui(new Ui::vodozOzava) {
     primaryRadios = {ui->radioStatic, ui->radioPulsating, ui->radioStrobing, ui->radioRainbow};
     shutdownRadios = {ui->radioShutdownStatic, ui->radioShutdownPulsating,
                       ui->radioShutdownStrobing, ui->radioShutdownRainbow};
-    specialRadios = {ui->radioMusic, ui->radioThermal};
+    softwareRadios = {ui->radioMusic, ui->radioThermal};
 
     // The page reaches the firmware and the service from this thread.
     os::ComApartment::enterForThread();
@@ -148,7 +148,7 @@ void viruv::setEffectControlsEnabled(bool enabled) {
         primaryRadios[i]->setEnabled(enabled);
         shutdownRadios[i]->setEnabled(enabled);
     }
-    for (QRadioButton* radio : specialRadios)
+    for (QRadioButton* radio : softwareRadios)
         radio->setEnabled(enabled);
 }
 
@@ -185,7 +185,7 @@ void viruv::OnLedSwitchChanged(bool checked) {
         }
     }
     if (!found) {
-        for (QRadioButton* radio : specialRadios) {
+        for (QRadioButton* radio : softwareRadios) {
             if (radio->isChecked()) {
                 found = radio;
                 onSecondaryMode(true);
@@ -237,9 +237,9 @@ void viruv::onSecondaryMode(bool checked) {
     if (!checked)
         return;
     QObject* s = sender();
-    for (int i = 0; i < specialRadios.size(); ++i) {
-        if (s == specialRadios[i])
-            specialIndex = i;
+    for (int i = 0; i < softwareRadios.size(); ++i) {
+        if (s == softwareRadios[i])
+            softwareIndex = i;
     }
     ui->thermalCelsius->setVisible(s == ui->radioThermal);
     if (lightMode == 0)

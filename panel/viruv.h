@@ -67,11 +67,11 @@ private:
     std::unique_ptr<Ui::vodozOzava> ui;
     QList<QRadioButton*> primaryRadios;
     QList<QRadioButton*> shutdownRadios;
-    QList<QRadioButton*> specialRadios;
+    QList<QRadioButton*> softwareRadios;
     CircleSlider* wheel = nullptr;
     // No effect chosen yet: Apply programs none and sends no mode.
     int effectIndex = -1;
-    int specialIndex = -1;
+    int softwareIndex = -1;
     LightSlider* colorLightSlider = nullptr;
     float hue = 0.0f;
     float lightness = -1.0f;
