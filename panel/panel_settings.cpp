@@ -1,6 +1,5 @@
 #include "panel/panel_settings.h"
 
-#include "os/executable.h"
 #include "settings/settings_document.h"
 
 namespace panel {
@@ -10,7 +9,7 @@ constexpr const char* kModeName = "mode";
 } // namespace
 
 PanelSettings& PanelSettings::instance() {
-    static PanelSettings* settings = new PanelSettings(os::fileBesideExecutable(kFileName));
+    static PanelSettings* settings = new PanelSettings(defaultPath());
     return *settings;
 }
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 // The panel's memory of the last firmware effect it programmed: the effect word in
-// "lightingControl.xml" beside the panel's executable, as the text of a "mode"
+// "lightingControl.xml" (see defaultPath), as the text of a "mode"
 // element inside an "led" element with the panel's key. The file is opened afresh
 // for every read and write, so changes other programs make to it are seen.
 
@@ -20,8 +20,12 @@ public:
     // stored an effect, or when the file cannot be used.
     static constexpr std::int32_t kDefaultLedMode = std::int32_t(0xB3B3B302u);
 
-    // The process-wide object for the file beside the executable.
+    // The process-wide object for the file at defaultPath().
     static PanelSettings& instance();
+    // Beside the executable on Windows; on Linux in the user's configuration folder
+    // ($XDG_CONFIG_HOME/lumivane, by default ~/.config/lumivane), since a user cannot
+    // write beside an installed program. The folder is created when missing.
+    static std::filesystem::path defaultPath();
 
     // Settings kept in the file at path; nothing is read until asked.
     explicit PanelSettings(std::filesystem::path path) : path_(std::move(path)) {}
