@@ -18,8 +18,10 @@ MusicEffect::MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> 
         guard([&] { effect_->analyze(samples, frames, channels); });
     });
     capture_->setRunEndedCallback([this](std::int32_t result) {
-        // No packets now: the LEDs fade out rather than hold the last loud one.
-        effect_->setBands({});
+        // No packets now: the LEDs fade out rather than hold the last loud one. (A run
+        // that never delivered one left the bands as they were.)
+        if (capture_->frameCount() > 0)
+            effect_->setBands({});
         {
             std::lock_guard lock(restartMutex_);
             runEnded_ = true;
