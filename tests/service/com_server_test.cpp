@@ -200,7 +200,36 @@ private:
     std::optional<std::string> saved_;
 };
 
+// The service of the program's name, installed and never started.
+bool installService() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager)
+        return false;
+    const std::wstring command = L"\"" + program().wstring() + L"\" /Service";
+    SC_HANDLE service = CreateServiceW(
+        manager, L"Vantor LED Control Service", L"Vantor LED Control Service", SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(),
+        nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+bool serviceInstalled() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return false;
+    SC_HANDLE service = OpenServiceW(manager, L"Vantor LED Control Service", SERVICE_QUERY_STATUS);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
 TEST_F(ComServerTest, RegServerWritesTheClassAndUnregServerRemovesIt) {
+    // A service installed earlier goes: the program now runs as a local server.
+    ASSERT_TRUE(installService());
     // A left-over service identity: registration takes the program off it.
     ASSERT_EQ(
         RegSetKeyValueW(HKEY_CLASSES_ROOT, appIdKey().c_str(), L"LocalService", REG_SZ, L"x", 4),
@@ -211,7 +240,8 @@ TEST_F(ComServerTest, RegServerWritesTheClassAndUnregServerRemovesIt) {
     EXPECT_TRUE(typeLibraryRegistered());
     // Automation marshalling of the interface comes with the type library.
     EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, L"Interface\\" + guidText(IID_ILightControl)));
-    EXPECT_EQ(messages(), ""); // no service was installed: nothing to tell
+    EXPECT_FALSE(serviceInstalled());
+    EXPECT_EQ(messages(), ""); // a service that was not running is no failure
 
     ASSERT_EQ(lumivane(L"/UnregServer"), 0);
     EXPECT_EQ(registeredClass(HKEY_CLASSES_ROOT), Values{});
