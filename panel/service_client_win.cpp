@@ -29,23 +29,45 @@ HRESULT classOf(CLSID& clsid) {
     return CLSIDFromProgID(current, &clsid);
 }
 
+// A local server that has just let go of its last object is on its way out, yet may
+// still take the next request and then end under it; a second try starts a new one.
+bool serverWentAway(HRESULT hr) {
+    return hr == CO_E_SERVER_STOPPING || hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED ||
+           hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTCONNECTED ||
+           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
+}
+
+// Runs `use` on a fresh object: its result, or the failure to make the object.
+template <typename Use>
+HRESULT onFreshObject(const CLSID& clsid, Use& use) {
+    ILightControl* control = nullptr;
+    const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILightControl,
+                                        reinterpret_cast<void**>(&control));
+    if (hr != S_OK) {
+        if (SUCCEEDED(hr))
+            control->Release();
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    const HRESULT result = use(*control);
+    control->Release();
+    return result;
+}
+
 // Runs `use` on a fresh object; false when the service cannot be reached.
 template <typename Use>
 bool withService(Use&& use) {
     const HRESULT initialised = CoInitialize(nullptr);
-    bool reached = false;
+    HRESULT hr = E_FAIL;
     CLSID clsid;
     if (SUCCEEDED(classOf(clsid))) {
-        ILightControl* control = nullptr;
-        if (CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILightControl,
-                             reinterpret_cast<void**>(&control)) == S_OK) {
-            reached = use(*control) == S_OK;
-            control->Release();
-        }
+        hr = onFreshObject(clsid, use);
+        if (serverWentAway(hr))
+            hr = onFreshObject(clsid, use);
     }
     if (SUCCEEDED(initialised))
         CoUninitialize();
-    return reached;
+    return hr == S_OK;
 }
 
 } // namespace
