@@ -10,6 +10,9 @@ namespace {
 // Gives the last calls' replies time to leave the process before it ends.
 constexpr DWORD kLingerMs = 1000;
 constexpr DWORD kMonitorWaitMs = 10000;
+// COM starts the program for a client, which normally connects at once. One that
+// went to another instance instead never comes, and nothing would end this one.
+constexpr DWORD kFirstClientMs = 20000;
 
 struct Monitor {
     HANDLE shutdown;
@@ -18,7 +21,12 @@ struct Monitor {
 
 DWORD WINAPI monitorMain(void* parameter) {
     const Monitor& monitor = *static_cast<const Monitor*>(parameter);
-    WaitForSingleObject(monitor.shutdown, INFINITE);
+    if (WaitForSingleObject(monitor.shutdown, kFirstClientMs) == WAIT_TIMEOUT) {
+        if (ComModule::instance().count() == 0)
+            CoSuspendClassObjects();
+        else
+            WaitForSingleObject(monitor.shutdown, INFINITE);
+    }
     PostThreadMessageW(monitor.mainThread, WM_QUIT, 0, 0);
     return 0;
 }
