@@ -1,8 +1,9 @@
-# Checks a PE binary with objdump -p: machine, exports (by name and ordinal), the DLLs
-# it imports from, resources.
+# Checks a PE binary with objdump -p: machine, subsystem, exports (by name and
+# ordinal), the DLLs it imports from, resource types.
 cmake_minimum_required(VERSION 3.25)
 # -DFILE= -DOBJDUMP= -DMACHINE=i386|x86-64 -DEXPORTS=a,b -DONLY_EXPORTS=0|1
-# -DORDINALS=a=1,b=2 -DIMPORTS_FROM=kernel32.dll,... -DRESOURCES=TYPELIB,...
+# -DORDINALS=a=1,b=2 -DIMPORTS_FROM=kernel32.dll,... -DRESOURCES=TYPELIB,STRING,24,...
+# -DSUBSYSTEM=gui|console
 
 execute_process(COMMAND ${OBJDUMP} -p ${FILE}
     OUTPUT_VARIABLE dump RESULT_VARIABLE rc ERROR_VARIABLE err)
@@ -111,23 +112,53 @@ if(allowed_imports)
     endforeach()
 endif()
 
+# The resource types are the entries of the resource directory's top table: a number
+# for the system's types (named here by their usual names), a string for the others.
 string(REPLACE "," ";" resources "${RESOURCES}")
 if(resources)
-    execute_process(COMMAND ${OBJDUMP} -h ${FILE} OUTPUT_VARIABLE sections)
-    if(NOT sections MATCHES "\\.rsrc")
-        list(APPEND failures "no resource section")
+    set(types "")
+    string(REGEX MATCHALL "\n[0-9a-f]+   Entry: [^\n]+" entries "${dump}")
+    foreach(entry IN LISTS entries)
+        if(entry MATCHES "Entry: ID: 0x([0-9a-fA-F]+),")
+            math(EXPR type "0x${CMAKE_MATCH_1}")
+            list(APPEND types "${type}")
+        elseif(entry MATCHES "Entry: name: \\[[^]]*\\]: ([^,]+),")
+            list(APPEND types "${CMAKE_MATCH_1}")
+        endif()
+    endforeach()
+    set(known_CURSOR 1)
+    set(known_BITMAP 2)
+    set(known_ICON 3)
+    set(known_MENU 4)
+    set(known_DIALOG 5)
+    set(known_STRING 6)
+    set(known_RCDATA 10)
+    set(known_GROUP_ICON 14)
+    set(known_VERSION 16)
+    set(known_MANIFEST 24)
+    foreach(type IN LISTS resources)
+        set(wanted "${type}")
+        if(DEFINED known_${type})
+            set(wanted "${known_${type}}")
+        endif()
+        if(NOT wanted IN_LIST types)
+            list(JOIN types " " present)
+            list(APPEND failures "resource type '${type}' missing (types: ${present})")
+        endif()
+    endforeach()
+endif()
+
+# GUI programs are subsystem 2, console programs 3.
+if(SUBSYSTEM)
+    if(SUBSYSTEM STREQUAL "gui")
+        set(number 00000002)
+    elseif(SUBSYSTEM STREQUAL "console")
+        set(number 00000003)
     else()
-        # Resource type names are stored as UTF-16 in the resource directory.
-        file(READ ${FILE} bytes HEX)
-        foreach(type IN LISTS resources)
-            string(HEX "${type}" hex_ascii)
-            string(REGEX REPLACE "(..)" "\\100" hex_utf16 "${hex_ascii}")
-            string(TOLOWER "${hex_utf16}" hex_utf16)
-            string(FIND "${bytes}" "${hex_utf16}" found)
-            if(found EQUAL -1)
-                list(APPEND failures "resource type '${type}' missing")
-            endif()
-        endforeach()
+        message(FATAL_ERROR "unknown subsystem '${SUBSYSTEM}'")
+    endif()
+    if(NOT dump MATCHES "\nSubsystem[ \t]+${number}")
+        list(APPEND failures "not a ${SUBSYSTEM} program")
     endif()
 endif()
 

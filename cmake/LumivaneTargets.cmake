@@ -71,13 +71,16 @@ function(lumivane_add_test name)
     endif()
 endfunction()
 
-# lumivane_check_pe(NAME TARGET target MACHINE i386|x86-64 [EXPORTS name...] [ONLY_EXPORTS]
-#                   [ORDINALS name=number...] [IMPORTS_FROM dll...] [RESOURCES type...])
+# lumivane_check_pe(NAME TARGET target MACHINE i386|x86-64 [SUBSYSTEM gui|console]
+#                   [EXPORTS name...] [ONLY_EXPORTS] [ORDINALS name=number...]
+#                   [IMPORTS_FROM dll...] [RESOURCES type...])
 # A structural check of a built Windows binary with objdump, for binaries that
 # cannot run on this machine. ORDINALS pins exports to their ordinals; IMPORTS_FROM
-# lists every DLL the binary may import from (any other fails the check).
+# lists every DLL the binary may import from (any other fails the check); RESOURCES
+# names types by name (TYPELIB), by their usual names (STRING, VERSION, MANIFEST) or
+# by number.
 function(lumivane_check_pe name)
-    cmake_parse_arguments(ARG "ONLY_EXPORTS" "TARGET;MACHINE"
+    cmake_parse_arguments(ARG "ONLY_EXPORTS" "TARGET;MACHINE;SUBSYSTEM"
         "EXPORTS;ORDINALS;IMPORTS_FROM;RESOURCES" ${ARGN})
     if(NOT LUMIVANE_WINDOWS OR NOT LUMIVANE_BUILD_TESTS)
         return()
@@ -102,6 +105,7 @@ function(lumivane_check_pe name)
             -DORDINALS=${ordinals}
             -DIMPORTS_FROM=${imports}
             -DRESOURCES=${resources}
+            -DSUBSYSTEM=${ARG_SUBSYSTEM}
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckPe.cmake)
     set_tests_properties(${name} PROPERTIES LABELS structural)
 endfunction()
@@ -137,4 +141,42 @@ function(lumivane_dbus_interface target name xml)
     # SYSTEM: the generated code is not ours to keep free of warnings.
     target_include_directories(${target} SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/generated)
     target_link_libraries(${target} INTERFACE SDBusCpp::sdbus-c++)
+endfunction()
+
+# lumivane_com_interface(TARGET NAME IDL)
+# What widl compiles from the IDL for the width of this build: the header
+# "com/NAME.h", the GUIDs in a static library, and the type library, whose path the
+# target's LUMIVANE_TYPELIB property holds and whose folder resource scripts search
+# (a script names it "NAME.tlb"). Windows only.
+function(lumivane_com_interface target name idl)
+    find_program(LUMIVANE_WIDL NAMES ${LUMIVANE_MINGW_TRIPLET}-widl widl REQUIRED)
+    # The system's IDL files and the standard type library come with Wine's
+    # development files, outside the cross toolchain's root.
+    find_path(LUMIVANE_WIDL_INCLUDE oaidl.idl PATHS /usr/include/wine/wine/windows
+        NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+    find_path(LUMIVANE_STDOLE2_DIR stdole2.tlb
+        PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/i386-linux-gnu/wine/i386-windows
+            /usr/lib/wine/x86_64-windows /usr/lib/wine/i386-windows
+        NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(width --win32)
+    else()
+        set(width --win64)
+    endif()
+    set(dir ${CMAKE_BINARY_DIR}/generated/com)
+    set(header ${dir}/${name}.h)
+    set(guids ${dir}/${name}_i.c)
+    set(typelib ${dir}/${name}.tlb)
+    add_custom_command(OUTPUT ${header} ${guids} ${typelib}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+        COMMAND ${LUMIVANE_WIDL} ${width} -I${LUMIVANE_WIDL_INCLUDE} -L${LUMIVANE_STDOLE2_DIR}
+            -h -H ${header} -u -U ${guids} -t -T ${typelib} ${idl}
+        DEPENDS ${idl}
+        COMMENT "Compiling the COM interface ${name}"
+        VERBATIM)
+    add_library(${target} STATIC ${guids} ${header})
+    # SYSTEM: the generated code is not ours to keep free of warnings.
+    target_include_directories(${target} SYSTEM PUBLIC ${CMAKE_BINARY_DIR}/generated)
+    target_link_libraries(${target} PUBLIC ole32 oleaut32 uuid)
+    set_target_properties(${target} PROPERTIES LUMIVANE_TYPELIB ${typelib})
 endfunction()

@@ -1,5 +1,7 @@
 #include "os/diagnostics.h"
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 
 namespace os {
@@ -21,10 +23,28 @@ bool deliver(Diagnostic::Kind kind, std::string_view caption, std::string_view t
     return true;
 }
 
+// Several processes may append to the same file: one write per line, opened for
+// appending, keeps their lines whole. A file that cannot be written still means
+// nobody is there to close a box.
+bool appendToMessageFile(std::string_view caption, std::string_view text) {
+    const char* file = std::getenv("LUMIVANE_MESSAGE_FILE");
+    if (!file || !*file)
+        return false;
+    std::string line(caption);
+    line.append(": ").append(text).append("\n");
+    static std::mutex fileMutex;
+    std::lock_guard lock(fileMutex);
+    std::ofstream out(file, std::ios::binary | std::ios::app);
+    out.write(line.data(), std::streamsize(line.size()));
+    return true;
+}
+
 } // namespace
 
 void showMessage(std::string_view caption, std::string_view text) {
-    if (!deliver(Diagnostic::Kind::Message, caption, text))
+    if (deliver(Diagnostic::Kind::Message, caption, text))
+        return;
+    if (!appendToMessageFile(caption, text))
         detail::platformShowMessage(caption, text);
 }
 

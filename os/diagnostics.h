@@ -22,6 +22,9 @@ struct Diagnostic {
 };
 
 // A message box with an OK button (Windows); standard error and the journal (Linux).
+// Without a sink, when LUMIVANE_MESSAGE_FILE names a file, the message is appended to
+// it as the line "caption: text" instead: installers and tests run unattended, and a
+// box nobody can see would wait for ever.
 void showMessage(std::string_view caption, std::string_view text);
 // The debugger (Windows); the journal at debug priority when LUMIVANE_DEBUG is set (Linux).
 void debugOutput(std::string_view text);

@@ -1,6 +1,9 @@
 #include "os/diagnostics.h"
+#include "test_environment.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -44,4 +47,21 @@ TEST(Diagnostics, ReportsFromManyThreadsAreAllKept) {
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(captured.all().size(), 1000u);
+}
+
+TEST(Diagnostics, MessagesGoToTheMessageFileWhenOneIsNamed) {
+    testing_support::TemporaryDirectory dir;
+    const std::filesystem::path file = dir.path() / "messages.txt";
+    {
+        testing_support::ScopedEnvironment named("LUMIVANE_MESSAGE_FILE", file.string());
+        os::showMessage("Vantor LED Control Service", "Could not open service");
+        os::showMessage("BiosItem", "second");
+        // A sink still comes first.
+        os::CapturedDiagnostics captured;
+        os::showMessage("Captured", "not in the file");
+        EXPECT_EQ(captured.messages().size(), 1u);
+    }
+    std::ifstream in(file, std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(content, "Vantor LED Control Service: Could not open service\nBiosItem: second\n");
 }

@@ -1,0 +1,82 @@
+// The lighting service on Windows: one program that registers itself, serves its
+// automation object to COM as a local server, or (later) runs as the system's
+// service. The lighting controller lives on a thread of its own from the start, so
+// that the stored effect runs whichever way the program was started.
+
+#include "os/com_apartment.h"
+#include "os/text_win.h"
+#include "service/command_line.h"
+#include "service/led_controller.h"
+#include "service/light_control_com_win.h"
+#include "service/local_server_win.h"
+#include "service/registration_win.h"
+#include "service/resources_win.h"
+#include "service/service_host_win.h"
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <windows.h>
+
+namespace {
+
+// The controller's thread: a single-threaded apartment with a message loop. The
+// hidden window that hears of power events belongs on this thread, made after the
+// controller and before the loop.
+void startLightingThread() {
+    std::thread([] {
+        os::ComApartment::enterForThread();
+        service::LedController::instance();
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }).detach();
+}
+
+HRESULT runSwitch(service::Switch chosen) {
+    using service::RegistrationScope;
+    switch (chosen) {
+    case service::Switch::RegServer:
+        return service::registerServer(RegistrationScope::Machine);
+    case service::Switch::UnregServer:
+        return service::unregisterServer(RegistrationScope::Machine);
+    case service::Switch::RegServerPerUser:
+        return service::registerServer(RegistrationScope::User);
+    case service::Switch::UnregServerPerUser:
+        return service::unregisterServer(RegistrationScope::User);
+    case service::Switch::Service:
+    case service::Switch::None:
+        break;
+    }
+    return service::runAsService();
+}
+
+// Without a switch the registered identity decides: with a LocalService value the
+// program is the service, without one a local server.
+HRESULT runAsRegistered() {
+    wchar_t guid[40] = {};
+    StringFromGUID2(service::kLightControlAppId, guid, 40);
+    const std::wstring key = std::wstring(L"AppID\\") + guid;
+    HKEY identity = nullptr;
+    const LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &identity);
+    if (status != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(status);
+    const bool asService = RegQueryValueExW(identity, L"LocalService", nullptr, nullptr, nullptr,
+                                            nullptr) == ERROR_SUCCESS;
+    RegCloseKey(identity);
+    return asService ? service::runAsService() : service::runLocalServer();
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    service::serviceName();
+    startLightingThread();
+    const service::Switch chosen = service::findSwitch(os::narrow(GetCommandLineW()));
+    const HRESULT result = chosen == service::Switch::None ? runAsRegistered() : runSwitch(chosen);
+    // The controller is never destroyed and its effect threads may be mid-step: leave
+    // without running static destructors under their feet.
+    std::_Exit(int(result));
+}

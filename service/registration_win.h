@@ -1,0 +1,25 @@
+#pragma once
+
+// What the registration switches write and remove: the class under its ProgIDs, the
+// type library (which also lets COM marshal the interface), and the application's
+// identity, here always without a service. Each function returns S_OK or the first
+// failure as an HRESULT; a step runs only when the one before it succeeded.
+
+#include <windows.h>
+
+namespace service {
+
+enum class RegistrationScope { Machine, User };
+
+// /RegServer, /RegServerPerUser: the identity without a service (an installed
+// service is stopped and deleted first), then the class, then the type library.
+HRESULT registerServer(RegistrationScope scope);
+// /UnregServer, /UnregServerPerUser: the class, the type library, the service, and
+// the identity's LocalService value.
+HRESULT unregisterServer(RegistrationScope scope);
+
+// Stops and deletes the installed service of the program's name; a service that is
+// not installed is no failure. Failures are told in a message box.
+HRESULT removeService();
+
+} // namespace service
