@@ -1,0 +1,53 @@
+// The panel on a machine where nothing answers: no lighting service, no ACPI bridge,
+// no board. It must come up with its defaults and take every click without waiting.
+
+#include "panel/panel_resources.h"
+#include "panel/viruv.h"
+#include "private_bus.h"
+#include "test_environment.h"
+
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+class AloneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void comesUpAndTakesEveryClickWithNothingToTalkTo();
+};
+
+void AloneTest::comesUpAndTakesEveryClickWithNothingToTalkTo() {
+    using testing_support::ScopedEnvironment;
+    testing_support::TemporaryDirectory dir;
+    const std::string root = dir.path().string();
+    ScopedEnvironment config("XDG_CONFIG_HOME", root + "/config");
+    ScopedEnvironment image("VBOARD_IMAGE", root + "/no-board.img");
+    ScopedEnvironment firmware("LUMIVANE_FIRMWARE_DIR", root + "/no-firmware");
+    ScopedEnvironment hwio("LUMIVANE_HWIO_DIR", root);
+    testing_support::PrivateBus bus; // no activation files: neither service nor bridge
+    QVERIFY(bus.running());
+
+    initPanelResources();
+    viruv window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* apply = window.findChild<QPushButton*>("applyButton");
+    auto* statics = window.findChild<QRadioButton*>("radioStatic");
+    auto* lighting = window.findChild<QPushButton*>("ledSwitch");
+    QVERIFY(apply && statics && lighting);
+
+    // Nothing says the lighting is on: the window shows it off.
+    QVERIFY(lighting->isCheckable() && !lighting->isChecked());
+    // Every control still answers: nothing waits on a service or a bridge that is not
+    // there (a hang would end the test by its time limit).
+    auto* defaults = window.findChild<QPushButton*>("defaultButton");
+    QVERIFY(defaults);
+    for (QAbstractButton* button :
+         std::initializer_list<QAbstractButton*>{lighting, statics, apply, defaults, lighting})
+        QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(window.isVisible());
+}
+
+QTEST_MAIN(AloneTest)
+#include "alone_test.moc"
