@@ -1,0 +1,35 @@
+#pragma once
+
+// The settings targets' scratch file and the check that whatever is left in it is
+// XML TinyXML reads back.
+
+#include "fuzz_input.h"
+#include "test_environment.h"
+
+#include <filesystem>
+#include <fstream>
+#include <tinyxml.h>
+
+namespace fuzzing {
+
+inline std::filesystem::path scratchFile(const char* name) {
+    static auto* directory = new testing_support::TemporaryDirectory;
+    return directory->path() / name;
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline bool parsesAsXml(const std::filesystem::path& path) {
+    TiXmlDocument document;
+    return document.LoadFile(path.string());
+}
+
+} // namespace fuzzing
