@@ -104,6 +104,8 @@ void smbios() {
         return out;
     };
     seed("smbios", "board", input(0x100, entryPoint(0x00100000, std::uint16_t(good.size())), good));
+    seed("smbios", "table-service",
+         input(0x8000, entryPoint(0x00100000, std::uint16_t(good.size())), good));
     seed("smbios", "window-aligned",
          input(0x000, entryPoint(0x00200000, std::uint16_t(good.size())), good));
     seed("smbios", "entry-at-area-end",

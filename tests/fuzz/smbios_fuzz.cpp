@@ -4,8 +4,11 @@
 // exact size, so a read past any view is one the address sanitizer sees. Every
 // view is released, the walk always ends, and strings lie inside the table.
 //
-// Input: u16 paragraph of the entry point, u8 entry length, the entry point bytes,
-// then the table region.
+// With the top bit of the paragraph set, the same bytes come from the firmware-table
+// service instead: the entry point and the table as sysfs-style files.
+//
+// Input: u16 paragraph of the entry point (bit 15: the table service), u8 entry
+// length, the entry point bytes, then the table region.
 
 #include "board/smbios.h"
 #include "fuzz_input.h"
@@ -14,6 +17,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -45,6 +49,20 @@ struct Memory {
     }
 };
 
+const std::filesystem::path& firmwareDirectory() {
+    static testing_support::TemporaryDirectory* directory = [] {
+        auto* d = new testing_support::TemporaryDirectory;
+        testing_support::setEnvironment("LUMIVANE_FIRMWARE_DIR", d->path().string());
+        return d;
+    }();
+    return directory->path();
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -55,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)quiet;
 
     fuzzing::FuzzInput input(data, size);
-    const std::uint32_t entryOffset = std::uint32_t(input.u16() & 0xFFF) * 16;
+    const std::uint16_t paragraph = input.u16();
+    const bool service = (paragraph & 0x8000) != 0;
+    const std::uint32_t entryOffset = std::uint32_t(paragraph & 0xFFF) * 16;
     const std::vector<std::uint8_t> entry = input.bytes(input.u8());
     const std::vector<std::uint8_t> table = input.rest();
 
@@ -71,9 +91,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!table.empty())
         memory.add(tableAddress, table, std::uint32_t(table.size()));
 
+    const std::filesystem::path tables = firmwareDirectory() / "dmi" / "tables";
+    std::filesystem::remove_all(tables);
+    if (service) {
+        std::filesystem::create_directories(tables);
+        writeFile(tables / "smbios_entry_point", entry);
+        writeFile(tables / "DMI", table);
+    }
+
     {
         board::DmiWalker walker(
-            board::DmiWalker::Source::MemoryScan,
+            service ? board::DmiWalker::Source::FirmwareTableService
+                    : board::DmiWalker::Source::MemoryScan,
             [&](std::uint32_t address, std::uint32_t length) {
                 return memory.map(address, length);
             },
