@@ -44,6 +44,26 @@ TiXmlElement* locateValue(TiXmlElement* parent, std::string_view name, std::stri
     return element;
 }
 
+// TinyXML decodes entities in a declaration's values but prints them back as they
+// are: a version read from "1&quot;" would be saved as a file that no longer
+// parses, and the next load would start it again empty. Encoded, they read back.
+void encodeDeclarations(TiXmlNode* parent) {
+    for (TiXmlNode* child = parent->FirstChild(); child;) {
+        TiXmlNode* next = child->NextSibling();
+        if (const TiXmlDeclaration* declaration = child->ToDeclaration()) {
+            TIXML_STRING version, encoding, standalone;
+            TiXmlBase::EncodeString(declaration->Version(), &version);
+            TiXmlBase::EncodeString(declaration->Encoding(), &encoding);
+            TiXmlBase::EncodeString(declaration->Standalone(), &standalone);
+            parent->ReplaceChild(
+                child, TiXmlDeclaration(version.c_str(), encoding.c_str(), standalone.c_str()));
+        } else {
+            encodeDeclarations(child);
+        }
+        child = next;
+    }
+}
+
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -133,7 +153,10 @@ bool SettingsDocument::writeInt(TiXmlElement* parent, std::string_view name, std
 bool SettingsDocument::save() {
     if (!document_)
         return false;
-    return replaceFile(path_, [this](std::FILE* stream) { return document_->SaveFile(stream); });
+    // A copy is printed, so the document in memory keeps the values as read.
+    TiXmlDocument printed(*document_);
+    encodeDeclarations(&printed);
+    return replaceFile(path_, [&printed](std::FILE* stream) { return printed.SaveFile(stream); });
 }
 
 std::int32_t parseLeadingInt(std::string_view text) {

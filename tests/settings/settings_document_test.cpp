@@ -189,3 +189,21 @@ TEST_F(SettingsDocumentTest, SavePrintsWhatTinyXmlPrints) {
 }
 
 } // namespace
+
+TEST_F(SettingsDocumentTest, DeclarationValuesThatNeedEntitiesReadBackAfterASave) {
+    // Read as 1."x><y a=, which printed as it is would end the value early.
+    loadText(
+        R"(<?xml version="1.&quot;x&gt;&lt;y a=" encoding="&amp;" ?><root><Mode>1</Mode></root>)");
+    ASSERT_TRUE(SettingsDocument::writeInt(document_.root(), "Mode", {}, 2));
+    ASSERT_TRUE(document_.save());
+
+    SettingsDocument reread;
+    ASSERT_TRUE(reread.load(file(), false)) << readBytes(file());
+    std::int32_t mode = 0;
+    EXPECT_TRUE(reread.readInt("Mode", {}, mode));
+    EXPECT_EQ(mode, 2);
+    const TiXmlDeclaration* declaration = reread.root()->PreviousSibling()->ToDeclaration();
+    ASSERT_NE(declaration, nullptr);
+    EXPECT_STREQ(declaration->Version(), "1.\"x><y a=");
+    EXPECT_STREQ(declaration->Encoding(), "&");
+}
