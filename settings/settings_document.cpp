@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tinyxml.h>
 
@@ -44,24 +45,49 @@ TiXmlElement* locateValue(TiXmlElement* parent, std::string_view name, std::stri
     return element;
 }
 
-// TinyXML decodes entities in a declaration's values but prints them back as they
-// are: a version read from "1&quot;" would be saved as a file that no longer
-// parses, and the next load would start it again empty. Encoded, they read back.
-void encodeDeclarations(TiXmlNode* parent) {
+// The element a settings document keeps its values under: the one right after the
+// declaration that starts the document.
+TiXmlElement* rootOf(TiXmlDocument& document) {
+    TiXmlNode* first = document.FirstChild();
+    TiXmlNode* second = first ? first->NextSibling() : nullptr;
+    return first && first->ToDeclaration() && second ? second->ToElement() : nullptr;
+}
+
+void useDefaultDeclarations(TiXmlNode* parent) {
     for (TiXmlNode* child = parent->FirstChild(); child;) {
         TiXmlNode* next = child->NextSibling();
-        if (const TiXmlDeclaration* declaration = child->ToDeclaration()) {
-            TIXML_STRING version, encoding, standalone;
-            TiXmlBase::EncodeString(declaration->Version(), &version);
-            TiXmlBase::EncodeString(declaration->Encoding(), &encoding);
-            TiXmlBase::EncodeString(declaration->Standalone(), &standalone);
-            parent->ReplaceChild(
-                child, TiXmlDeclaration(version.c_str(), encoding.c_str(), standalone.c_str()));
-        } else {
-            encodeDeclarations(child);
-        }
+        if (child->ToDeclaration())
+            parent->ReplaceChild(child, TiXmlDeclaration("1.0", "UTF-8", "no"));
+        else
+            useDefaultDeclarations(child);
         child = next;
     }
+}
+
+// The bytes TinyXML saves for a document, and whether a load of them finds a root.
+struct Printed {
+    std::string bytes;
+    bool readable = false;
+};
+
+// None when there is no scratch file to print into.
+std::optional<Printed> print(const TiXmlDocument& document) {
+    std::FILE* scratch = std::tmpfile();
+    if (!scratch)
+        return std::nullopt;
+    Printed printed;
+    TiXmlDocument check;
+    if (document.SaveFile(scratch) && std::fflush(scratch) == 0 &&
+        check.LoadFile(scratch, TIXML_DEFAULT_ENCODING) && rootOf(check) &&
+        std::fseek(scratch, 0, SEEK_END) == 0) {
+        const long size = std::ftell(scratch);
+        printed.bytes.resize(std::size_t(size > 0 ? size : 0));
+        printed.readable = size >= 0 && std::fseek(scratch, 0, SEEK_SET) == 0 &&
+                           std::fread(printed.bytes.data(), 1, printed.bytes.size(), scratch) ==
+                               printed.bytes.size();
+    }
+    std::fclose(scratch);
+    return printed;
 }
 
 bool isSpace(char c) {
@@ -99,14 +125,10 @@ bool SettingsDocument::load(const std::filesystem::path& path, bool create) {
         }
     }
 
-    TiXmlNode* first = document_->FirstChild();
-    TiXmlNode* second = first ? first->NextSibling() : nullptr;
-    if (first && first->ToDeclaration() && second && second->ToElement()) {
-        root_ = second->ToElement();
-        return true;
-    }
-    document_.reset();
-    return false;
+    root_ = rootOf(*document_);
+    if (!root_)
+        document_.reset();
+    return root_ != nullptr;
 }
 
 TiXmlElement* SettingsDocument::findOrCreateChild(TiXmlElement* parent, std::string_view name,
@@ -153,10 +175,26 @@ bool SettingsDocument::writeInt(TiXmlElement* parent, std::string_view name, std
 bool SettingsDocument::save() {
     if (!document_)
         return false;
-    // A copy is printed, so the document in memory keeps the values as read.
-    TiXmlDocument printed(*document_);
-    encodeDeclarations(&printed);
-    return replaceFile(path_, [&printed](std::FILE* stream) { return printed.SaveFile(stream); });
+    // TinyXML reads a declaration's values (entities decoded, malformed UTF-8 skipped
+    // over) into what it cannot always print back as a declaration: saved as they
+    // are, the next load would find no root and the stored values would be lost.
+    // Such a document is saved with plain declarations, and one that would not read
+    // back even so is not saved at all.
+    std::optional<Printed> printed = print(*document_);
+    if (!printed) // nowhere to try the print first: saved as TinyXML prints it
+        return replaceFile(path_,
+                           [this](std::FILE* stream) { return document_->SaveFile(stream); });
+    if (!printed->readable) {
+        TiXmlDocument plain(*document_);
+        useDefaultDeclarations(&plain);
+        printed = print(plain);
+        if (!printed || !printed->readable)
+            return false;
+    }
+    return replaceFile(path_, [&printed](std::FILE* stream) {
+        return std::fwrite(printed->bytes.data(), 1, printed->bytes.size(), stream) ==
+               printed->bytes.size();
+    });
 }
 
 std::int32_t parseLeadingInt(std::string_view text) {
