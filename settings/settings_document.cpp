@@ -64,27 +64,63 @@ void useDefaultDeclarations(TiXmlNode* parent) {
     }
 }
 
-// The bytes TinyXML saves for a document, and whether a load of them finds a root.
+// The bytes TinyXML saves for a document.
+std::optional<std::string> printedBytes(const TiXmlDocument& document, std::FILE* scratch) {
+    if (!document.SaveFile(scratch) || std::fflush(scratch) != 0 ||
+        std::fseek(scratch, 0, SEEK_END) != 0)
+        return std::nullopt;
+    const long size = std::ftell(scratch);
+    if (size < 0 || std::fseek(scratch, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    std::string bytes(std::size_t(size), '\0');
+    if (std::fread(bytes.data(), 1, bytes.size(), scratch) != bytes.size())
+        return std::nullopt;
+    return bytes;
+}
+
+// Whether two elements hold the same values: the same names, keys and texts, in
+// the same places. Everything else in a file (declarations, comments, nodes the
+// parser kept as unknown) only has to leave these alone.
+bool sameValues(const TiXmlElement& a, const TiXmlElement& b) {
+    const char* keyA = a.Attribute(kKeyAttribute);
+    const char* keyB = b.Attribute(kKeyAttribute);
+    if (std::string_view(a.Value()) != b.Value() || (keyA == nullptr) != (keyB == nullptr) ||
+        (keyA && std::string_view(keyA) != keyB))
+        return false;
+    const TiXmlText* textA = a.FirstChild() ? a.FirstChild()->ToText() : nullptr;
+    const TiXmlText* textB = b.FirstChild() ? b.FirstChild()->ToText() : nullptr;
+    if ((textA == nullptr) != (textB == nullptr) ||
+        (textA && std::string_view(textA->Value()) != textB->Value()))
+        return false;
+    const TiXmlElement* childA = a.FirstChildElement();
+    const TiXmlElement* childB = b.FirstChildElement();
+    for (; childA && childB;
+         childA = childA->NextSiblingElement(), childB = childB->NextSiblingElement())
+        if (!sameValues(*childA, *childB))
+            return false;
+    return childA == nullptr && childB == nullptr;
+}
+
 struct Printed {
     std::string bytes;
-    bool readable = false;
+    // A load of the bytes finds a root holding the same values: the next load reads
+    // what was saved.
+    bool readsBack = false;
 };
 
 // None when there is no scratch file to print into.
-std::optional<Printed> print(const TiXmlDocument& document) {
+std::optional<Printed> print(TiXmlDocument& document) {
     std::FILE* scratch = std::tmpfile();
     if (!scratch)
         return std::nullopt;
     Printed printed;
-    TiXmlDocument check;
-    if (document.SaveFile(scratch) && std::fflush(scratch) == 0 &&
-        check.LoadFile(scratch, TIXML_DEFAULT_ENCODING) && rootOf(check) &&
-        std::fseek(scratch, 0, SEEK_END) == 0) {
-        const long size = std::ftell(scratch);
-        printed.bytes.resize(std::size_t(size > 0 ? size : 0));
-        printed.readable = size >= 0 && std::fseek(scratch, 0, SEEK_SET) == 0 &&
-                           std::fread(printed.bytes.data(), 1, printed.bytes.size(), scratch) ==
-                               printed.bytes.size();
+    TiXmlDocument reread;
+    if (auto bytes = printedBytes(document, scratch)) {
+        printed.bytes = std::move(*bytes);
+        const TiXmlElement* root = rootOf(document);
+        const TiXmlElement* again =
+            reread.LoadFile(scratch, TIXML_DEFAULT_ENCODING) ? rootOf(reread) : nullptr;
+        printed.readsBack = root && again && sameValues(*root, *again);
     }
     std::fclose(scratch);
     return printed;
@@ -175,20 +211,22 @@ bool SettingsDocument::writeInt(TiXmlElement* parent, std::string_view name, std
 bool SettingsDocument::save() {
     if (!document_)
         return false;
-    // TinyXML reads a declaration's values (entities decoded, malformed UTF-8 skipped
-    // over) into what it cannot always print back as a declaration: saved as they
-    // are, the next load would find no root and the stored values would be lost.
-    // Such a document is saved with plain declarations, and one that would not read
-    // back even so is not saved at all.
+    // TinyXML reads some malformed files into documents it cannot print back as they
+    // are: a declaration's values come back decoded or cut where malformed UTF-8 was
+    // skipped, a node that is neither element nor text may swallow what follows it.
+    // Saved as printed, the next load would find no root or other values, and the
+    // stored ones would be lost. A document whose declarations are the trouble is
+    // saved with plain ones; one that would not read back even so is not saved at
+    // all, and the file keeps what it held.
     std::optional<Printed> printed = print(*document_);
     if (!printed) // nowhere to try the print first: saved as TinyXML prints it
         return replaceFile(path_,
                            [this](std::FILE* stream) { return document_->SaveFile(stream); });
-    if (!printed->readable) {
+    if (!printed->readsBack) {
         TiXmlDocument plain(*document_);
         useDefaultDeclarations(&plain);
         printed = print(plain);
-        if (!printed || !printed->readable)
+        if (!printed || !printed->readsBack)
             return false;
     }
     return replaceFile(path_, [&printed](std::FILE* stream) {
