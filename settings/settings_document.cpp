@@ -13,6 +13,9 @@ namespace settings {
 namespace {
 
 constexpr const char* kKeyAttribute = "key";
+// More than the longest UTF-8 sequence: every step the parser takes past the text
+// lands on a NUL.
+constexpr std::size_t kParserSlack = 8;
 
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -43,6 +46,36 @@ TiXmlElement* locateValue(TiXmlElement* parent, std::string_view name, std::stri
     if (element && element->FirstChild() == nullptr)
         element->LinkEndChild(new TiXmlText(""));
     return element;
+}
+
+// TinyXML's own LoadFile, but with room after the text: at a UTF-8 lead byte the
+// parser steps over as many bytes as the lead announces, so a file ending in one
+// made it read past the end of its buffer. As LoadFile does, the text ends at the
+// first NUL and its line ends become LF.
+bool loadFrom(TiXmlDocument& document, std::FILE* file) {
+    std::string text;
+    char chunk[4096];
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, n);
+    if (std::ferror(file))
+        return false;
+    text.resize(std::min(text.size(), text.find('\0')));
+    std::string normalised;
+    normalised.reserve(text.size() + kParserSlack);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            normalised.push_back('\n');
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            normalised.push_back(text[i]);
+        }
+    }
+    normalised.append(kParserSlack, '\0');
+    document.Parse(normalised.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    return !document.Error();
 }
 
 // The element a settings document keeps its values under: the one right after the
@@ -118,8 +151,7 @@ std::optional<Printed> print(TiXmlDocument& document) {
     if (auto bytes = printedBytes(document, scratch)) {
         printed.bytes = std::move(*bytes);
         const TiXmlElement* root = rootOf(document);
-        const TiXmlElement* again =
-            reread.LoadFile(scratch, TIXML_DEFAULT_ENCODING) ? rootOf(reread) : nullptr;
+        const TiXmlElement* again = loadFrom(reread, scratch) ? rootOf(reread) : nullptr;
         printed.readsBack = root && again && sameValues(*root, *again);
     }
     std::fclose(scratch);
@@ -142,7 +174,7 @@ bool SettingsDocument::load(const std::filesystem::path& path, bool create) {
 
     bool loaded = false;
     if (std::FILE* file = openForReading(path)) {
-        loaded = document_->LoadFile(file, TIXML_DEFAULT_ENCODING);
+        loaded = loadFrom(*document_, file);
         std::fclose(file);
     }
     if (!loaded) {
