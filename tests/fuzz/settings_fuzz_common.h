@@ -6,6 +6,7 @@
 #include "fuzz_input.h"
 #include "test_environment.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,10 +30,13 @@ inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
 }
 
 // TinyXML reads past the end of a text that ends in a UTF-8 lead byte: parsed from
-// a copy with NULs after it, as the settings code parses.
+// a copy cut at its first NUL with NULs after it, as the settings code parses.
 inline bool parsesAsXml(const std::filesystem::path& path) {
     std::vector<std::uint8_t> bytes = readFile(path);
     std::string text(bytes.begin(), bytes.end());
+    // Cut at the first NUL, as TinyXML's LoadFile cuts: a lead byte before it would
+    // otherwise step over it into the rest of the file.
+    text.resize(std::min(text.size(), text.find('\0')));
     text.append(8, '\0');
     TiXmlDocument document;
     document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
