@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <type_traits>
 
@@ -233,7 +234,9 @@ bool BasicBiosNumberItem<CharT>::Parse(ElementCursor cursor, std::uint32_t remai
     if (remaining < 2 || !cursor.advance())
         return false;
     const std::uint32_t n = cursor.value().value_or(0);
-    if (n == 0 || n > remaining - 1)
+    // Strings that would carry the option count past 32 bits leave it smaller than
+    // their own number: no option space holds them.
+    if (n == 0 || n > remaining - 1 || n > std::numeric_limits<std::uint32_t>::max() - optionCount_)
         return false;
     std::vector<std::string_view> strings;
     for (std::uint32_t i = 0; i < n; ++i) {

@@ -70,7 +70,9 @@ std::uint32_t findTable(const HwIOFunctions& io, std::uint32_t signature) {
         // to the end of the area that the address would lie outside it is no RSDP.
         const std::uint8_t* area = bios.data();
         for (std::uint32_t offset = 0; offset + 20 <= kBiosAreaLength; ++offset) {
-            if (std::memcmp(area + offset, "RSD PTR", 7) == 0) {
+            // The first byte alone rules out almost every offset of the byte-wise
+            // scan, without a call per byte.
+            if (area[offset] == 'R' && std::memcmp(area + offset, "RSD PTR", 7) == 0) {
                 cachedRsdt.store(read32(area + offset + 16), std::memory_order_relaxed);
                 break;
             }

@@ -2,9 +2,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <string>
 
 namespace os {
 namespace {
@@ -17,17 +19,32 @@ std::optional<std::filesystem::path> directoryOverride() {
 }
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
-    // sysfs reports no useful size: read to the end.
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // A directory opens like a file and only fails on the first read, which the
+    // stream reports by throwing whatever its exception mask says; so does a sysfs
+    // file whose read fails. Either way there is no table.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
         return {};
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    try {
+        // sysfs reports no useful size: read to the end.
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return {};
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
-std::string signatureText(std::uint32_t tableId) {
+// The signature as a file name; none when its bytes cannot be one (a NUL would cut
+// the name short and a '/' would leave the table folder).
+std::optional<std::string> signatureText(std::uint32_t tableId) {
     std::string text(4, '\0');
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         text[std::size_t(i)] = char((tableId >> (8 * i)) & 0xFF);
+        if (text[std::size_t(i)] == '\0' || text[std::size_t(i)] == '/')
+            return std::nullopt;
+    }
     return text;
 }
 
@@ -61,8 +78,10 @@ bool directoryOffersTables(const std::filesystem::path& root) {
 
 std::vector<std::uint8_t> readTableFromDirectory(const std::filesystem::path& root,
                                                  std::uint32_t provider, std::uint32_t tableId) {
-    if (provider == kFirmwareProviderAcpi)
-        return readFile(root / "acpi" / "tables" / signatureText(tableId));
+    if (provider == kFirmwareProviderAcpi) {
+        const std::optional<std::string> name = signatureText(tableId);
+        return name ? readFile(root / "acpi" / "tables" / *name) : std::vector<std::uint8_t>{};
+    }
     if (provider != kFirmwareProviderRsmb || tableId != 0)
         return {};
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tinyxml.h>
 
@@ -12,6 +13,9 @@ namespace settings {
 namespace {
 
 constexpr const char* kKeyAttribute = "key";
+// More than the longest UTF-8 sequence: every step the parser takes past the text
+// lands on a NUL.
+constexpr std::size_t kParserSlack = 8;
 
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
@@ -44,6 +48,116 @@ TiXmlElement* locateValue(TiXmlElement* parent, std::string_view name, std::stri
     return element;
 }
 
+// TinyXML's own LoadFile, but with room after the text: at a UTF-8 lead byte the
+// parser steps over as many bytes as the lead announces, so a file ending in one
+// made it read past the end of its buffer. As LoadFile does, the text ends at the
+// first NUL and its line ends become LF.
+bool loadFrom(TiXmlDocument& document, std::FILE* file) {
+    std::string text;
+    char chunk[4096];
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, n);
+    if (std::ferror(file))
+        return false;
+    text.resize(std::min(text.size(), text.find('\0')));
+    std::string normalised;
+    normalised.reserve(text.size() + kParserSlack);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            normalised.push_back('\n');
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            normalised.push_back(text[i]);
+        }
+    }
+    normalised.append(kParserSlack, '\0');
+    document.Parse(normalised.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    return !document.Error();
+}
+
+// The element a settings document keeps its values under: the one right after the
+// declaration that starts the document.
+TiXmlElement* rootOf(TiXmlDocument& document) {
+    TiXmlNode* first = document.FirstChild();
+    TiXmlNode* second = first ? first->NextSibling() : nullptr;
+    return first && first->ToDeclaration() && second ? second->ToElement() : nullptr;
+}
+
+void useDefaultDeclarations(TiXmlNode* parent) {
+    for (TiXmlNode* child = parent->FirstChild(); child;) {
+        TiXmlNode* next = child->NextSibling();
+        if (child->ToDeclaration())
+            parent->ReplaceChild(child, TiXmlDeclaration("1.0", "UTF-8", "no"));
+        else
+            useDefaultDeclarations(child);
+        child = next;
+    }
+}
+
+// The bytes TinyXML saves for a document.
+std::optional<std::string> printedBytes(const TiXmlDocument& document, std::FILE* scratch) {
+    if (!document.SaveFile(scratch) || std::fflush(scratch) != 0 ||
+        std::fseek(scratch, 0, SEEK_END) != 0)
+        return std::nullopt;
+    const long size = std::ftell(scratch);
+    if (size < 0 || std::fseek(scratch, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    std::string bytes(std::size_t(size), '\0');
+    if (std::fread(bytes.data(), 1, bytes.size(), scratch) != bytes.size())
+        return std::nullopt;
+    return bytes;
+}
+
+// Whether two elements hold the same values: the same names, keys and texts, in
+// the same places. Everything else in a file (declarations, comments, nodes the
+// parser kept as unknown) only has to leave these alone.
+bool sameValues(const TiXmlElement& a, const TiXmlElement& b) {
+    const char* keyA = a.Attribute(kKeyAttribute);
+    const char* keyB = b.Attribute(kKeyAttribute);
+    if (std::string_view(a.Value()) != b.Value() || (keyA == nullptr) != (keyB == nullptr) ||
+        (keyA && std::string_view(keyA) != keyB))
+        return false;
+    const TiXmlText* textA = a.FirstChild() ? a.FirstChild()->ToText() : nullptr;
+    const TiXmlText* textB = b.FirstChild() ? b.FirstChild()->ToText() : nullptr;
+    if ((textA == nullptr) != (textB == nullptr) ||
+        (textA && std::string_view(textA->Value()) != textB->Value()))
+        return false;
+    const TiXmlElement* childA = a.FirstChildElement();
+    const TiXmlElement* childB = b.FirstChildElement();
+    for (; childA && childB;
+         childA = childA->NextSiblingElement(), childB = childB->NextSiblingElement())
+        if (!sameValues(*childA, *childB))
+            return false;
+    return childA == nullptr && childB == nullptr;
+}
+
+struct Printed {
+    std::string bytes;
+    // A load of the bytes finds a root holding the same values: the next load reads
+    // what was saved.
+    bool readsBack = false;
+};
+
+// None when there is no scratch file to print into.
+std::optional<Printed> print(TiXmlDocument& document) {
+    std::FILE* scratch = std::tmpfile();
+    if (!scratch)
+        return std::nullopt;
+    Printed printed;
+    TiXmlDocument reread;
+    if (auto bytes = printedBytes(document, scratch)) {
+        printed.bytes = std::move(*bytes);
+        const TiXmlElement* root = rootOf(document);
+        const TiXmlElement* again = loadFrom(reread, scratch) ? rootOf(reread) : nullptr;
+        printed.readsBack = root && again && sameValues(*root, *again);
+    }
+    std::fclose(scratch);
+    return printed;
+}
+
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -60,7 +174,7 @@ bool SettingsDocument::load(const std::filesystem::path& path, bool create) {
 
     bool loaded = false;
     if (std::FILE* file = openForReading(path)) {
-        loaded = document_->LoadFile(file, TIXML_DEFAULT_ENCODING);
+        loaded = loadFrom(*document_, file);
         std::fclose(file);
     }
     if (!loaded) {
@@ -79,14 +193,10 @@ bool SettingsDocument::load(const std::filesystem::path& path, bool create) {
         }
     }
 
-    TiXmlNode* first = document_->FirstChild();
-    TiXmlNode* second = first ? first->NextSibling() : nullptr;
-    if (first && first->ToDeclaration() && second && second->ToElement()) {
-        root_ = second->ToElement();
-        return true;
-    }
-    document_.reset();
-    return false;
+    root_ = rootOf(*document_);
+    if (!root_)
+        document_.reset();
+    return root_ != nullptr;
 }
 
 TiXmlElement* SettingsDocument::findOrCreateChild(TiXmlElement* parent, std::string_view name,
@@ -133,7 +243,28 @@ bool SettingsDocument::writeInt(TiXmlElement* parent, std::string_view name, std
 bool SettingsDocument::save() {
     if (!document_)
         return false;
-    return replaceFile(path_, [this](std::FILE* stream) { return document_->SaveFile(stream); });
+    // TinyXML reads some malformed files into documents it cannot print back as they
+    // are: a declaration's values come back decoded or cut where malformed UTF-8 was
+    // skipped, a node that is neither element nor text may swallow what follows it.
+    // Saved as printed, the next load would find no root or other values, and the
+    // stored ones would be lost. A document whose declarations are the trouble is
+    // saved with plain ones; one that would not read back even so is not saved at
+    // all, and the file keeps what it held.
+    std::optional<Printed> printed = print(*document_);
+    if (!printed) // nowhere to try the print first: saved as TinyXML prints it
+        return replaceFile(path_,
+                           [this](std::FILE* stream) { return document_->SaveFile(stream); });
+    if (!printed->readsBack) {
+        TiXmlDocument plain(*document_);
+        useDefaultDeclarations(&plain);
+        printed = print(plain);
+        if (!printed || !printed->readsBack)
+            return false;
+    }
+    return replaceFile(path_, [&printed](std::FILE* stream) {
+        return std::fwrite(printed->bytes.data(), 1, printed->bytes.size(), stream) ==
+               printed->bytes.size();
+    });
 }
 
 std::int32_t parseLeadingInt(std::string_view text) {

@@ -175,6 +175,11 @@ TEST_F(BiosItems, DescriptorShapesDecideWhatLoads) {
     EXPECT_FALSE(load(numberItem(), withCount(0, 2)));
     EXPECT_FALSE(load(numberItem(), withCount(3, 2)));
     EXPECT_FALSE(load(numberItem(), withCount(1, 0))); // the count with nothing after it
+    // Nor strings that would carry the option count past 32 bits.
+    auto huge = numberItem();
+    EXPECT_FALSE(huge->Load(numberDescriptor(id, 0, 1, 0xFFFFFFFF, {"Auto", "Off"})));
+    EXPECT_EQ(huge->GetCount(), 0xFFFFFFFFu);
+    EXPECT_EQ(huge->extraStringCount(), 0u);
 
     // Strings: at least one, and no more than there are elements.
     auto twoStrings = stringItem();

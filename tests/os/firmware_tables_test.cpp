@@ -98,3 +98,17 @@ TEST_F(FirmwareTables, AcpiTablesBySignatureWithTheServiceSizeContract) {
         os::readFirmwareTable(os::kFirmwareProviderAcpi, os::firmwareTableId("SSDT")).empty());
     EXPECT_TRUE(os::readFirmwareTable(0x12345678, facp).empty());
 }
+
+TEST_F(FirmwareTables, SignaturesThatNameNoFileAreNoTable) {
+    // sysfs keeps folders beside the tables (data, dynamic); a NUL cuts the name down
+    // to the table folder itself, and a '/' leads out of it.
+    writeFile(dir.path() / "acpi/tables/FACP", fadt);
+    std::filesystem::create_directories(dir.path() / "acpi/tables/data");
+    writeFile(dir.path() / "acpi/x", fadt);
+    for (const std::uint32_t id : {os::firmwareTableId("data"), std::uint32_t(0),
+                                   std::uint32_t('F' | 'A' << 8), os::firmwareTableId("../x")}) {
+        EXPECT_TRUE(os::readFirmwareTable(os::kFirmwareProviderAcpi, id).empty()) << std::hex << id;
+        EXPECT_EQ(os::getSystemFirmwareTable(os::kFirmwareProviderAcpi, id, nullptr, 0), 0u);
+    }
+    EXPECT_EQ(os::readFirmwareTable(os::kFirmwareProviderAcpi, os::firmwareTableId("FACP")), fadt);
+}

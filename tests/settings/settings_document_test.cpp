@@ -189,3 +189,35 @@ TEST_F(SettingsDocumentTest, SavePrintsWhatTinyXmlPrints) {
 }
 
 } // namespace
+
+TEST_F(SettingsDocumentTest, SavesOnlyWhatReadsBack) {
+    // Read as 1."x><y a=, which printed as it is ends the value early; malformed UTF-8
+    // makes the parser skip bytes it then prints, here taking the root in. Both are
+    // saved with a plain declaration.
+    const std::string unprintable[] = {
+        R"(<?xml version="1.&quot;x&gt;&lt;y a=" ?><root><Mode>1</Mode></root>)",
+        "\xEF\xBB\xBF<?xml version=\"1.\x99\xFF\xFF`\x10\x01\x1ERx'=\"UTF-8\" "
+        "standalone=\xDE\x91o\xDB ?><root><Mode>1</Mode></root>",
+        "\xEF\xBB\xBF<?xml ve\x99\x99 standalone=\xDE\x91o\xDB ?><root><=\"e></root>",
+    };
+    for (const std::string& xml : unprintable) {
+        loadText(xml);
+        ASSERT_TRUE(SettingsDocument::writeInt(document_.root(), "Mode", {}, 2));
+        ASSERT_TRUE(document_.save());
+
+        SettingsDocument reread;
+        ASSERT_TRUE(reread.load(file(), false)) << readBytes(file());
+        std::int32_t mode = 0;
+        EXPECT_TRUE(reread.readInt("Mode", {}, mode));
+        EXPECT_EQ(mode, 2);
+    }
+
+    // Printed, the text's malformed UTF-8 would take the end tag after it in: the
+    // file stays as it was.
+    const std::string swallowing =
+        kDeclaration + "<root><led key=\"-1\">mode>\xE9</mode></led></root>";
+    loadText(swallowing);
+    ASSERT_TRUE(SettingsDocument::writeInt(document_.root(), "Mode", {}, 2));
+    EXPECT_FALSE(document_.save());
+    EXPECT_EQ(readBytes(file()), swallowing);
+}
