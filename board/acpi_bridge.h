@@ -34,8 +34,9 @@ inline constexpr BridgeStatus kBridgeUnavailable = std::int32_t(0x800401F3); // 
 inline constexpr BridgeStatus kBridgeOutOfMemory = std::int32_t(0x8007000E); // E_OUTOFMEMORY
 
 // The byte array of a buffer exchange. On the way in `bytes` holds what is sent; on the
-// way back it holds whatever array the bridge left, and `present` is false when the
-// bridge left none (or one the transport could not read back).
+// way back it holds the array the bridge left, cut to the size that went out (the
+// caller can take no more), and `present` is false when the bridge left none (or one
+// the transport could not read back).
 struct BridgeByteArray {
     std::vector<std::uint8_t> bytes;
     bool present = true;

@@ -157,7 +157,7 @@ TEST_F(ComBridge, EveryMethodCrossesToTheServerAndLandsInTheCallLog) {
     EXPECT_EQ(calls[7].arguments[0], code);
 }
 
-TEST_F(ComBridge, ALongerAnswerReplacesTheArrayAndTheLengthTellsWhatCounts) {
+TEST_F(ComBridge, ALongerAnswerIsCutToWhatWentOutAndTheLengthTellsWhatCounts) {
     board::BridgeStatus status = 0;
     auto session = board::platformBridgeTransport().open(status);
     ASSERT_TRUE(session) << std::hex << status;
@@ -167,9 +167,9 @@ TEST_F(ComBridge, ALongerAnswerReplacesTheArrayAndTheLengthTellsWhatCounts) {
         board::BridgeIn{0x13}, board::BridgeBytes{&array}, board::BridgeLength{&length}};
     ASSERT_EQ(session->invoke("iAcpiGGrp", arguments), 0);
     ASSERT_TRUE(array.present);
-    EXPECT_GT(length, 8u);
-    EXPECT_EQ(array.bytes.size(), length) << "the server sent a larger array";
-    EXPECT_TRUE(vbtest::readPackage(array.bytes));
+    EXPECT_GT(length, 8u) << "the server sent a larger array";
+    // The caller can take back no more than it sent: the rest is not kept.
+    EXPECT_EQ(array.bytes.size(), 8u);
 
     BridgeFaults faults{};
     faults.shorten = 1;
