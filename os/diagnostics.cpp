@@ -9,6 +9,7 @@ namespace {
 
 std::mutex sinkMutex;
 DiagnosticSink currentSink;
+std::string messageEventSource; // under sinkMutex; empty: messages are boxes
 
 // Copies the sink out under the lock, so a sink may itself report or be replaced.
 bool deliver(Diagnostic::Kind kind, std::string_view caption, std::string_view text) {
@@ -42,6 +43,16 @@ bool appendToMessageFile(std::string_view caption, std::string_view text) {
 } // namespace
 
 void showMessage(std::string_view caption, std::string_view text) {
+    std::string source;
+    {
+        std::lock_guard lock(sinkMutex);
+        source = messageEventSource;
+    }
+    if (!source.empty()) {
+        std::string event(caption);
+        logEvent(source, event.append(": ").append(text));
+        return;
+    }
     if (deliver(Diagnostic::Kind::Message, caption, text))
         return;
     if (!appendToMessageFile(caption, text))
@@ -56,6 +67,11 @@ void debugOutput(std::string_view text) {
 void logEvent(std::string_view source, std::string_view text) {
     if (!deliver(Diagnostic::Kind::Event, source, text))
         detail::platformLogEvent(source, text);
+}
+
+void routeMessagesToEventLog(std::string source) {
+    std::lock_guard lock(sinkMutex);
+    messageEventSource = std::move(source);
 }
 
 DiagnosticSink setDiagnosticSink(DiagnosticSink sink) {

@@ -31,6 +31,11 @@ void debugOutput(std::string_view text);
 // An information entry in the event log (Windows); the journal (Linux).
 void logEvent(std::string_view source, std::string_view text);
 
+// Inside a running service nobody sits at a desktop to close a box: from this call
+// on, showMessage writes an event of `source` instead ("caption: text"). An empty
+// source gives the boxes back.
+void routeMessagesToEventLog(std::string source);
+
 using DiagnosticSink = std::function<void(const Diagnostic&)>;
 // Replaces where diagnostics go; an empty sink restores the platform's outputs.
 // Returns the previous sink.

@@ -1,13 +1,12 @@
 // The lighting service on Windows: one program that registers itself, serves its
-// automation object to COM as a local server, or (later) runs as the system's
-// service. The lighting controller lives on a thread of its own from the start, so
-// that the stored effect runs whichever way the program was started.
+// automation object to COM as a local server, or runs as the system's service. The lighting
+// controller lives on a thread of its own from the start, so that the stored effect runs whichever
+// way the program was started.
 
-#include "os/com_apartment.h"
 #include "os/text_win.h"
 #include "service/command_line.h"
-#include "service/led_controller.h"
 #include "service/light_control_com_win.h"
+#include "service/lighting_window_win.h"
 #include "service/local_server_win.h"
 #include "service/registration_win.h"
 #include "service/resources_win.h"
@@ -15,25 +14,9 @@
 
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <windows.h>
 
 namespace {
-
-// The controller's thread: a single-threaded apartment with a message loop. The
-// hidden window that hears of power events belongs on this thread, made after the
-// controller and before the loop.
-void startLightingThread() {
-    std::thread([] {
-        os::ComApartment::enterForThread();
-        service::LedController::instance();
-        MSG message;
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }).detach();
-}
 
 HRESULT runSwitch(service::Switch chosen) {
     using service::RegistrationScope;
@@ -47,10 +30,11 @@ HRESULT runSwitch(service::Switch chosen) {
     case service::Switch::UnregServerPerUser:
         return service::unregisterServer(RegistrationScope::User);
     case service::Switch::Service:
+        return service::registerService();
     case service::Switch::None:
         break;
     }
-    return service::runAsService();
+    return S_OK;
 }
 
 // Without a switch the registered identity decides: with a LocalService value the
@@ -63,8 +47,11 @@ HRESULT runAsRegistered() {
     const LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &identity);
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);
-    const bool asService = RegQueryValueExW(identity, L"LocalService", nullptr, nullptr, nullptr,
-                                            nullptr) == ERROR_SUCCESS;
+    // The name of a service, as COM reads it: longer is no service of ours.
+    wchar_t name[261] = {};
+    DWORD size = sizeof name;
+    const bool asService = RegQueryValueExW(identity, L"LocalService", nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS;
     RegCloseKey(identity);
     return asService ? service::runAsService() : service::runLocalServer();
 }
@@ -73,7 +60,7 @@ HRESULT runAsRegistered() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     service::serviceName();
-    startLightingThread();
+    service::startLightingThread();
     const service::Switch chosen = service::findSwitch(os::narrow(GetCommandLineW()));
     const HRESULT result = chosen == service::Switch::None ? runAsRegistered() : runSwitch(chosen);
     // The controller is never destroyed and its effect threads may be mid-step: leave

@@ -1,9 +1,11 @@
 #include "service/registration_win.h"
 
 #include "os/executable.h"
+#include "os/text_win.h"
 #include "service/light_control_com_win.h"
 #include "service/resource_ids_win.h"
 #include "service/resources_win.h"
+#include "service/service_identity.h"
 
 #include <string>
 
@@ -215,6 +217,58 @@ HRESULT identityWithoutService(const ClassesRoot& root) {
                    [&] { return root.deleteValue(appIdKey(), L"LocalService"); });
 }
 
+// Created to start on demand, then switched to start with the system (below).
+HRESULT createService() {
+    std::wstring program;
+    HRESULT hr = programPath(program);
+    if (FAILED(hr))
+        return hr;
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!manager.get()) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+        tell(IDS_CANNOT_OPEN_SERVICE_MANAGER, L"Could not open Service Manager");
+        return hr;
+    }
+    const std::wstring path = L"\"" + program + L"\"";
+    // Automation calls reach the service through the RPC subsystem.
+    static constexpr wchar_t kDependencies[] = L"RPCSS\0";
+    ServiceHandle service(CreateServiceW(
+        manager.get(), serviceName().c_str(), serviceName().c_str(), SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
+        nullptr, nullptr, kDependencies, nullptr, nullptr));
+    if (!service.get()) {
+        hr = HRESULT_FROM_WIN32(GetLastError());
+        tell(IDS_CANNOT_START_SERVICE, L"Could not start service");
+        return hr;
+    }
+    return S_OK;
+}
+
+// What is left is not worth failing the installation for: nothing is reported.
+void configureService() {
+    ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.get())
+        return;
+    ServiceHandle service(
+        OpenServiceW(manager.get(), serviceName().c_str(), SERVICE_CHANGE_CONFIG));
+    if (!service.get())
+        return;
+    ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_AUTO_START, SERVICE_NO_CHANGE,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::wstring text = os::widen(kServiceDescription);
+    SERVICE_DESCRIPTIONW description{text.data()};
+    ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description);
+}
+
+HRESULT identityWithService(const ClassesRoot& root) {
+    const HRESULT hr =
+        inOrder([&] { return identityWithoutService(root); },
+                [&] { return root.setString(appIdKey(), L"LocalService", serviceName()); },
+                [] { return createService(); });
+    configureService();
+    return hr;
+}
+
 } // namespace
 
 HRESULT removeService() {
@@ -255,6 +309,13 @@ HRESULT registerServer(RegistrationScope scope) {
     return inOrder([&] { return root.status(); }, [] { return removeService(); },
                    [&] { return identityWithoutService(root); },
                    [&] { return registerClass(root); }, [&] { return registerTypeLibrary(scope); });
+}
+
+HRESULT registerService() {
+    const ClassesRoot root(RegistrationScope::Machine);
+    return inOrder([&] { return root.status(); }, [] { return removeService(); },
+                   [&] { return identityWithService(root); }, [&] { return registerClass(root); },
+                   [] { return registerTypeLibrary(RegistrationScope::Machine); });
 }
 
 HRESULT unregisterServer(RegistrationScope scope) {

@@ -2,7 +2,7 @@
 
 // What the registration switches write and remove: the class under its ProgIDs, the
 // type library (which also lets COM marshal the interface), and the application's
-// identity, here always without a service. Each function returns S_OK or the first
+// identity, with or without the service. Each function returns S_OK or the first
 // failure as an HRESULT; a step runs only when the one before it succeeded.
 
 #include <windows.h>
@@ -17,6 +17,11 @@ HRESULT registerServer(RegistrationScope scope);
 // /UnregServer, /UnregServerPerUser: the class, the type library, the service, and
 // the identity's LocalService value.
 HRESULT unregisterServer(RegistrationScope scope);
+
+// /Service: the identity as the service (an installed one is removed first, then
+// the program is installed afresh to start with the system), then the class and the
+// type library, for the whole machine.
+HRESULT registerService();
 
 // Stops and deletes the installed service of the program's name; a service that is
 // not installed is no failure. Failures are told in a message box.

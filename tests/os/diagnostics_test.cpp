@@ -65,3 +65,20 @@ TEST(Diagnostics, MessagesGoToTheMessageFileWhenOneIsNamed) {
     const std::string content{std::istreambuf_iterator<char>(in), {}};
     EXPECT_EQ(content, "Vantor LED Control Service: Could not open service\nBiosItem: second\n");
 }
+
+TEST(Diagnostics, MessagesBecomeEventsWhileRoutedToTheEventLog) {
+    os::CapturedDiagnostics captured;
+    os::routeMessagesToEventLog("Vantor LED Control Service");
+    os::showMessage("ERROR", "get_default_device failed!");
+    os::debugOutput("still debug output");
+    os::routeMessagesToEventLog({});
+    os::showMessage("BiosItem", "a box again");
+
+    const std::vector<Diagnostic> expected{
+        {Diagnostic::Kind::Event, "Vantor LED Control Service",
+         "ERROR: get_default_device failed!"},
+        {Diagnostic::Kind::Debug, "", "still debug output"},
+        {Diagnostic::Kind::Message, "BiosItem", "a box again"},
+    };
+    EXPECT_EQ(captured.all(), expected);
+}

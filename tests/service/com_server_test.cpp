@@ -7,8 +7,11 @@
 #include "com/LumivaneLib.h"
 #include "led_controller_fixture.h"
 #include "os/com_apartment.h"
+#include "os/diagnostics.h"
 #include "panel/service_client.h"
 #include "service/light_control_com_win.h"
+#include "service/lighting_window_win.h"
+#include "service/service_host_win.h"
 
 #include <fstream>
 #include <map>
@@ -247,15 +250,6 @@ TEST_F(ComServerTest, RegServerWritesTheClassAndUnregServerRemovesIt) {
     EXPECT_EQ(registeredClass(HKEY_CLASSES_ROOT), Values{});
     EXPECT_FALSE(typeLibraryRegistered());
     EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, L"CLSID"));
-    // An identity with a LocalService value makes the program the service, which
-    // cannot run yet.
-    ASSERT_EQ(
-        RegSetKeyValueW(HKEY_CLASSES_ROOT, appIdKey().c_str(), L"LocalService", REG_SZ, L"x", 4),
-        ERROR_SUCCESS);
-    EXPECT_EQ(lumivane(L"-Embedding"), HRESULT_FROM_WIN32(ERROR_CALL_NOT_IMPLEMENTED));
-    EXPECT_EQ(RegDeleteKeyValueW(HKEY_CLASSES_ROOT, appIdKey().c_str(), L"LocalService"),
-              ERROR_SUCCESS);
-    EXPECT_EQ(lumivane(L"/Service"), HRESULT_FROM_WIN32(ERROR_CALL_NOT_IMPLEMENTED));
 }
 
 TEST_F(ComServerTest, PerUserRegistrationLandsInTheUsersClasses) {
@@ -335,6 +329,226 @@ TEST_F(ComServerTest, ComStartsTheRegisteredServerWhichEndsAfterTheLastRelease) 
     EXPECT_EQ(serverProcesses(), 1);
     second->Release();
     EXPECT_TRUE(serverEnds());
+}
+
+constexpr const wchar_t* kServiceName = L"Vantor LED Control Service";
+
+class ServiceHandle {
+public:
+    explicit ServiceHandle(DWORD access) {
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        if (manager_)
+            service_ = OpenServiceW(manager_, kServiceName, access);
+    }
+    ~ServiceHandle() {
+        if (service_)
+            CloseServiceHandle(service_);
+        if (manager_)
+            CloseServiceHandle(manager_);
+    }
+    SC_HANDLE get() const { return service_; }
+
+private:
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
+DWORD serviceState() {
+    ServiceHandle service(SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    return service.get() && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+bool reaches(DWORD state) {
+    return testing_support::eventually([&] { return serviceState() == state; }, 20s);
+}
+
+std::optional<std::wstring> localService() {
+    wchar_t name[300] = {};
+    DWORD size = sizeof name;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, appIdKey().c_str(), L"LocalService", RRF_RT_REG_SZ, nullptr,
+                     name, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return std::wstring(name);
+}
+
+struct InstalledService {
+    DWORD type = 0, start = 0, errorControl = 0;
+    std::wstring path, dependencies, account, description;
+};
+
+std::optional<InstalledService> installedService() {
+    ServiceHandle service(SERVICE_QUERY_CONFIG);
+    if (!service.get())
+        return std::nullopt;
+    std::vector<BYTE> buffer(8192);
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.get(), config, DWORD(buffer.size()), &needed))
+        return std::nullopt;
+    InstalledService found;
+    found.type = config->dwServiceType;
+    found.start = config->dwStartType;
+    found.errorControl = config->dwErrorControl;
+    found.path = config->lpBinaryPathName ? config->lpBinaryPathName : L"";
+    for (const wchar_t* d = config->lpDependencies; d && *d; d += wcslen(d) + 1)
+        found.dependencies += std::wstring(d) + L";";
+    found.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
+    std::vector<BYTE> more(8192);
+    auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(more.data());
+    if (QueryServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, more.data(),
+                             DWORD(more.size()), &needed) &&
+        description->lpDescription)
+        found.description = description->lpDescription;
+    return found;
+}
+
+TEST_F(ComServerTest, ServiceSwitchInstallsTheServiceAndRegServerTakesItBack) {
+    for (const wchar_t* option : {L"-Service", L"/service", L"/SERVICE"}) {
+        SCOPED_TRACE(testing::Message() << std::filesystem::path(option).string());
+        // Each run removes the one installed before it and installs afresh.
+        ASSERT_EQ(lumivane(option), 0);
+        const auto service = installedService();
+        ASSERT_TRUE(service);
+        EXPECT_EQ(service->type, DWORD(SERVICE_WIN32_OWN_PROCESS));
+        EXPECT_EQ(service->start, DWORD(SERVICE_AUTO_START));
+        EXPECT_EQ(service->errorControl, DWORD(SERVICE_ERROR_NORMAL));
+        EXPECT_EQ(service->path, L"\"" + program().wstring() + L"\"");
+        // Wine 8's service manager keeps no dependencies at all.
+        EXPECT_TRUE(service->dependencies == L"RPCSS;" || service->dependencies.empty())
+            << std::filesystem::path(service->dependencies).string();
+        // No account given is the local system; Wine reports it as no name at all.
+        EXPECT_TRUE(service->account == L"LocalSystem" || service->account.empty())
+            << std::filesystem::path(service->account).string();
+        EXPECT_EQ(service->description, L"Provides LED Control Function for Vantorix Motherboard.");
+        EXPECT_EQ(localService(), std::optional<std::wstring>(kServiceName));
+        EXPECT_EQ(registeredClass(HKEY_CLASSES_ROOT), expectedClass());
+        EXPECT_TRUE(typeLibraryRegistered());
+    }
+    EXPECT_EQ(messages(), "");
+    // No switch matches, so the registration decides: the service, which the
+    // dispatcher refuses to a program started by hand.
+    EXPECT_EQ(lumivane(L"/ServiceX"), ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    EXPECT_EQ(lumivane(L""), ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    EXPECT_EQ(serviceState(), DWORD(SERVICE_STOPPED));
+
+    // RegServer wins over Service in either order, and takes the service away.
+    for (const wchar_t* line : {L"/Service /RegServer", L"/RegServer -Service"}) {
+        ASSERT_EQ(lumivane(L"/Service"), 0);
+        ASSERT_EQ(lumivane(line), 0);
+        EXPECT_FALSE(installedService());
+        EXPECT_EQ(localService(), std::nullopt);
+        EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, appIdKey()));
+        EXPECT_EQ(registeredClass(HKEY_CLASSES_ROOT), expectedClass());
+    }
+}
+
+// The life cycle the README gives an administrator, each step checked: install,
+// start, a client, controls, stop, activation by COM, removal.
+TEST_F(ComServerTest, ServiceRunsUnderTheServiceManagerUntilItIsStopped) {
+    ASSERT_EQ(lumivane(L"/Service"), 0);
+    {
+        ServiceHandle service(SERVICE_START);
+        ASSERT_TRUE(service.get());
+        ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    }
+    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+
+    ILightControl* control = create();
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->put_Mode(2), S_OK);
+    EXPECT_EQ(settings::LightingSettings(settingsFile()).getMode(), 2);
+    EXPECT_EQ(control->put_Mode(0), S_OK);
+    control->Release();
+
+    {
+        ServiceHandle service(SERVICE_PAUSE_CONTINUE | SERVICE_USER_DEFINED_CONTROL | SERVICE_STOP |
+                              SERVICE_QUERY_STATUS);
+        SERVICE_STATUS status{};
+        ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status);
+        ControlService(service.get(), 128, &status);
+        EXPECT_EQ(serviceState(), DWORD(SERVICE_RUNNING));
+        // The last release does not end a service.
+        std::this_thread::sleep_for(1500ms);
+        EXPECT_EQ(serverProcesses(), 1);
+        EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    }
+    EXPECT_TRUE(reaches(SERVICE_STOPPED));
+    EXPECT_TRUE(serverEnds());
+
+    // A client while the service is stopped: COM starts it through LocalService.
+    control = create();
+    ASSERT_TRUE(control);
+    EXPECT_EQ(serviceState(), DWORD(SERVICE_RUNNING));
+    control->Release();
+    {
+        ServiceHandle service(SERVICE_STOP);
+        SERVICE_STATUS status{};
+        EXPECT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+    }
+    EXPECT_TRUE(reaches(SERVICE_STOPPED));
+    EXPECT_TRUE(serverEnds());
+
+    ASSERT_EQ(lumivane(L"/UnregServer"), 0);
+    EXPECT_FALSE(installedService());
+    EXPECT_EQ(localService(), std::nullopt);
+    CLSID clsid;
+    EXPECT_NE(CLSIDFromProgID(L"Lumivane.LightControl.1", &clsid), S_OK);
+    EXPECT_EQ(messages(), "");
+}
+
+// The handler as the manager calls it: only an unknown control is written down.
+TEST(ServiceControlHandler, WritesBadServiceRequestForUnknownControlsOnly) {
+    os::CapturedDiagnostics captured;
+    for (DWORD control : {2u, 3u, 4u, 5u})
+        service::handleServiceControl(control);
+    EXPECT_TRUE(captured.all().empty());
+    service::handleServiceControl(128);
+    EXPECT_EQ(captured.all(),
+              (std::vector<os::Diagnostic>{{os::Diagnostic::Kind::Event,
+                                            "Vantor LED Control Service", "Bad service request"}}));
+}
+
+// Suspend and resume told to the hidden window of a running program arrive and are
+// handled off the window's thread: the window answers at once, again and again. (The
+// effect's restart needs the firmware's lighting item, which no bridge offers here;
+// the controller's own tests cover it.)
+TEST_F(ComServerTest, PowerBroadcastsReachTheHiddenWindowWhichStaysResponsive) {
+    ASSERT_EQ(lumivane(L"/RegServer"), 0);
+    settings::LightingSettings(settingsFile()).setMode(2);
+    // As COM starts it: the server waits a while for its first client.
+    std::wstring line = L"\"" + program().wstring() + L"\" -Embedding";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessW(program().c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+    HWND window = nullptr;
+    EXPECT_TRUE(testing_support::eventually(
+        [&] { return (window = FindWindowW(service::kLightingWindowName, nullptr)) != nullptr; },
+        20s));
+    if (window) {
+        wchar_t title[64] = {};
+        GetWindowTextW(window, title, 64);
+        EXPECT_STREQ(title, service::kLightingWindowName);
+        EXPECT_FALSE(IsWindowVisible(window));
+        DWORD_PTR result = 0;
+        for (WPARAM event : {4, 18, 18, 4, 7})
+            EXPECT_NE(
+                SendMessageTimeoutW(window, WM_POWERBROADCAST, event, 0, SMTO_BLOCK, 5000, &result),
+                0)
+                << event;
+        EXPECT_NE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &result), 0);
+        // The stored mode is the controller's to keep; power events do not change it.
+        EXPECT_EQ(settings::LightingSettings(settingsFile()).getMode(), 2);
+    }
+    // A first client and its release end the server the orderly way: one killed
+    // would stay registered with COM and turn later activations away.
+    if (ILightControl* control = create())
+        control->Release();
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 } // namespace
