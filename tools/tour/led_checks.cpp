@@ -89,10 +89,17 @@ Judgement judgePulsating(const std::vector<LedColor>& samples, LedColor programm
         const std::optional<double> h = hueOf(c);
         return hue ? h && hueDistance(*h, *hue) <= 10.0 : !h;
     });
-    const bool right =
-        near(high, programmed, 3) && brightest(low) * 10 <= brightest(programmed) && keepsHue;
+    // A swell passes through the levels between; a flash jumps over them.
+    const auto between = std::count_if(samples.begin(), samples.end(), [&](LedColor c) {
+        return brightest(c) * 5 >= brightest(programmed) &&
+               brightest(c) * 5 <= brightest(programmed) * 4;
+    });
+    const bool swells = between * 4 >= std::ssize(samples);
+    const bool right = near(high, programmed, 3) &&
+                       brightest(low) * 10 <= brightest(programmed) && keepsHue && swells;
     return {right, "from " + hexColor(low) + " to " + hexColor(high) +
-                       (keepsHue ? ", one hue" : ", the hue drifts")};
+                       (keepsHue ? ", one hue" : ", the hue drifts") +
+                       (swells ? ", a swell" : ", no swell between")};
 }
 
 Judgement judgeStrobing(const std::vector<LedColor>& samples, LedColor programmed) {
