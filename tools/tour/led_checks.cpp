@@ -66,6 +66,24 @@ Judgement judgeHue(LedColor color, double wantedHue, double tolerance) {
     return {right, hexColor(color)};
 }
 
+Judgement judgeHueSeen(const std::vector<LedColor>& samples, double wantedHue, double tolerance) {
+    // The sample nearest the hue among the clearly lit ones: a dim one's hue is rounding.
+    std::optional<LedColor> best;
+    double bestDistance = 360.0;
+    for (LedColor c : samples) {
+        const std::optional<double> hue = hueOf(c);
+        if (brightest(c) < 64 || !hue)
+            continue;
+        if (const double d = hueDistance(*hue, wantedHue); d < bestDistance) {
+            best = c;
+            bestDistance = d;
+        }
+    }
+    if (!best)
+        return {false, "nothing lit"};
+    return {bestDistance <= tolerance, hexColor(*best)};
+}
+
 Judgement judgeStatic(const std::vector<LedColor>& samples, LedColor programmed, double wantedHue) {
     const auto same = std::count(samples.begin(), samples.end(), programmed);
     const Judgement hue = judgeHue(programmed, wantedHue, 8.0);
@@ -95,8 +113,8 @@ Judgement judgePulsating(const std::vector<LedColor>& samples, LedColor programm
                brightest(c) * 5 <= brightest(programmed) * 4;
     });
     const bool swells = between * 4 >= std::ssize(samples);
-    const bool right = near(high, programmed, 3) &&
-                       brightest(low) * 10 <= brightest(programmed) && keepsHue && swells;
+    const bool right = near(high, programmed, 3) && brightest(low) * 10 <= brightest(programmed) &&
+                       keepsHue && swells;
     return {right, "from " + hexColor(low) + " to " + hexColor(high) +
                        (keepsHue ? ", one hue" : ", the hue drifts") +
                        (swells ? ", a swell" : ", no swell between")};

@@ -37,6 +37,8 @@ Judgement judgeStrobing(const std::vector<LedColor>& samples, LedColor programme
 Judgement judgeRainbow(const std::vector<LedColor>& samples);
 // Lit, within `tolerance` degrees of the hue.
 Judgement judgeHue(LedColor color, double wantedHue, double tolerance);
+// Some clearly lit sample near the hue (seen: the nearest one).
+Judgement judgeHueSeen(const std::vector<LedColor>& samples, double wantedHue, double tolerance);
 
 // The CPU temperature colour at whole degrees: green at 20 °C, yellow at 40 °C,
 // red at 60 °C, for the five points the tour sweeps (20, 30, 40, 50, 60).

@@ -162,12 +162,13 @@ Judgement Tour::music() {
     // moment more before it hears the first note.
     if (!waitFor(isDark, 3s))
         return {false, "not dark before the tune: " + hexColor(led())};
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(1500ms);
 
     // A rising major arpeggio in the middle band pulls the hue to cyan; a high note then
-    // drives it on through blue and magenta to red.
-    const std::vector<Note> tune{{400, 400}, {500, 400}, {600, 400}, {800, 400}, {4000, 500}};
-    constexpr int kChordEnd = 3, kSparkle = 4;
+    // drives it on through blue and magenta to red. Nothing else gives those: silence
+    // fades the LEDs out within a tenth of a second.
+    const std::vector<Note> tune{{400, 500}, {500, 500}, {600, 500}, {800, 500}, {4000, 800}};
+    constexpr int kSparkle = 4;
     std::atomic<int> playing{-1};
     std::atomic<bool> done{false};
     std::string failure;
@@ -176,27 +177,29 @@ Judgement Tour::music() {
         done = true;
     });
     std::vector<Sample> samples;
-    while (!done) {
+    // What was captured last reaches the LEDs a little after it was played.
+    for (auto end = Clock::time_point::max(); Clock::now() < end;) {
         samples.push_back({led(), playing.load()});
         std::this_thread::sleep_for(20ms);
+        if (done && end == Clock::time_point::max())
+            end = Clock::now() + 1s;
     }
     player.join();
     if (!failure.empty())
         return {false, failure};
 
-    auto lastOf = [&](int mark) {
-        LedColor color;
-        for (const Sample& s : samples)
-            if (s.mark == mark)
-                color = s.color;
-        return color;
-    };
-    const Judgement chord = judgeHue(lastOf(kChordEnd), 180.0, 30.0);
-    const Judgement sparkle = judgeHue(lastOf(kSparkle), 0.0, 40.0);
+    std::vector<LedColor> all, sparkle;
+    for (const Sample& s : samples) {
+        all.push_back(s.color);
+        if (s.mark >= kSparkle)
+            sparkle.push_back(s.color);
+    }
+    const Judgement cyan = judgeHueSeen(all, 180.0, 30.0);
+    const Judgement red = judgeHueSeen(sparkle, 0.0, 40.0);
     const bool fades = waitFor(isDark, 3s);
-    return {chord.right && sparkle.right && fades,
-            "dark before, " + chord.seen + " (cyan) at the chord's end, " + sparkle.seen +
-                " (red) after the high note, " + (fades ? "dark again" : "still lit") + " after"};
+    return {cyan.right && red.right && fades,
+            "dark before, " + cyan.seen + " (cyan) on the chord, " + red.seen +
+                " (red) on the high note, " + (fades ? "dark again" : "still lit") + " after"};
 }
 
 Judgement Tour::temperature() {

@@ -54,6 +54,9 @@ TEST(TourChecks, WrongColoursAreCaught) {
     EXPECT_TRUE(tour::judgeHue(LedColor{255, 0, 16}, 0.0, 10.0).right);
     EXPECT_TRUE(tour::judgeHue(LedColor{0, 255, 255}, 180.0, 1.0).right);
     EXPECT_FALSE(tour::judgeHue(LedColor{0, 255, 255}, 0.0, 40.0).right);
+    // Among many samples one clearly lit near the hue is enough; a dim one is not.
+    EXPECT_TRUE(tour::judgeHueSeen({{}, red, {0, 200, 190}, {}}, 180.0, 30.0).right);
+    EXPECT_FALSE(tour::judgeHueSeen({{}, red, {0, 20, 19}, {}}, 180.0, 30.0).right);
 }
 
 } // namespace
