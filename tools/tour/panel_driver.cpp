@@ -5,9 +5,9 @@
 #include "panel/clickable_label.h"
 #include "panel/panel_resources.h"
 #include "panel/viruv.h"
+#include "tools/tour/pointer.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <cmath>
@@ -15,14 +15,6 @@
 
 namespace tour {
 namespace {
-
-void sendMouse(QWidget* widget, QEvent::Type type, const QPoint& at) {
-    const Qt::MouseButton changed = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, widget->mapToGlobal(at), changed, held, Qt::NoModifier);
-    QApplication::sendEvent(widget, &event);
-}
 
 void settle() {
     QApplication::processEvents();
