@@ -17,6 +17,7 @@
 #include "private_bus.h"
 #include "settings/lighting_settings.h"
 #include "test_environment.h"
+#include "tools/tour/pointer.h"
 #include "virtualboard/board.h"
 
 #include <QApplication>
@@ -37,6 +38,7 @@
 namespace {
 
 using testing_support::ScopedEnvironment;
+using tour::sendMouse;
 
 constexpr std::uint32_t kSetItem = 4; // the bridge's iAcpiSetItem
 
@@ -50,14 +52,6 @@ QString describe(const std::vector<ItemWrite>& writes) {
     for (const ItemWrite& w : writes)
         out << QString("%1=%2/%3").arg(w.id, 0, 16).arg(w.value, 0, 16).arg(w.control);
     return out.join(", ");
-}
-
-void sendMouse(QWidget* widget, QEvent::Type type, const QPoint& at) {
-    const Qt::MouseButton changed = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held =
-        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, at, widget->mapToGlobal(at), changed, held, Qt::NoModifier);
-    QApplication::sendEvent(widget, &event);
 }
 
 double hueDistance(double a, double b) {
