@@ -14,4 +14,9 @@ std::optional<std::filesystem::path> executablePath() {
     return std::filesystem::path(std::string(buffer, length));
 }
 
+std::optional<std::filesystem::path> stateDirectory() {
+    // The Windows service keeps its file beside its executable.
+    return std::nullopt;
+}
+
 } // namespace os

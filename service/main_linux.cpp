@@ -7,6 +7,7 @@
 #include "os/diagnostics.h"
 #include "service/led_controller.h"
 #include "service/light_control.h"
+#include "service/seat_capture_linux.h"
 #include "service/service_identity.h"
 #include "service/sleep_watch_linux.h"
 
@@ -17,6 +18,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace {
@@ -125,6 +127,21 @@ int run() {
         return 1;
     }
 
+    // The installed service runs as root on the system bus, while the music it follows
+    // is the seat user's: a helper running as that user captures it. Elsewhere (the
+    // build tree, a session bus) the service captures its own user's sound itself.
+    bool systemService = false;
+    try {
+        systemService = ::geteuid() == 0 && os::chosenBus() == os::Bus::System;
+    } catch (const os::BusChoiceError&) {
+        // Reported below, where the bus is connected.
+    }
+    if (systemService) {
+        service::setProductCaptureSource([] {
+            return std::make_unique<service::SeatCapture>(service::SeatCapture::defaultHelper());
+        });
+    }
+
     // First, as on Windows: the stored effect starts with the service, not with the
     // first client.
     service::LedController& controller = service::LedController::instance();
@@ -171,6 +188,7 @@ int run() {
 } // namespace
 
 int main() {
+    openlog(service::kJournalIdentifier, LOG_PID, LOG_DAEMON);
     const int status = run();
     // The controller is never destroyed and its effect threads may be mid-step: leave
     // without running static destructors under their feet.

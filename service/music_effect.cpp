@@ -4,14 +4,36 @@
 
 namespace service {
 
+namespace {
+
+CaptureSourceFactory& productCaptureSource() {
+    static CaptureSourceFactory factory;
+    return factory;
+}
+
+std::unique_ptr<CaptureSource> makeProductCaptureSource() {
+    if (const CaptureSourceFactory& factory = productCaptureSource())
+        return factory();
+    return std::make_unique<LocalCaptureSource>(CaptureEndpoint::RenderLoopback);
+}
+
+} // namespace
+
+void setProductCaptureSource(CaptureSourceFactory factory) {
+    productCaptureSource() = std::move(factory);
+}
+
 MusicEffect::MusicEffect()
-    : MusicEffect(CaptureEndpoint::RenderLoopback, std::make_unique<LedColorOutput>(),
-                  withGlobalLock) {}
+    : MusicEffect(makeProductCaptureSource(), std::make_unique<LedColorOutput>(), withGlobalLock) {}
 
 MusicEffect::MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> output,
                          AnalysisGuard guard)
-    : capture_(std::make_unique<LoopbackCapture>(endpoint)),
-      effect_(std::make_unique<EasyEffect>(std::move(output))) {
+    : MusicEffect(std::make_unique<LocalCaptureSource>(endpoint), std::move(output),
+                  std::move(guard)) {}
+
+MusicEffect::MusicEffect(std::unique_ptr<CaptureSource> capture,
+                         std::unique_ptr<ColorOutput> output, AnalysisGuard guard)
+    : capture_(std::move(capture)), effect_(std::make_unique<EasyEffect>(std::move(output))) {
     capture_->setCallback([this, guard = std::move(guard)](const std::uint8_t* samples,
                                                            std::uint32_t frames, std::uint32_t,
                                                            std::uint32_t channels) {

@@ -6,7 +6,7 @@
 // turns the latest bands into a colour every 10 ms.
 
 #include "service/audio_effect.h"
-#include "service/loopback_capture.h"
+#include "service/capture_source.h"
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +29,8 @@ public:
     // The product's effect: render loopback, LED registers, firmware global lock.
     MusicEffect();
     MusicEffect(CaptureEndpoint endpoint, std::unique_ptr<ColorOutput> output, AnalysisGuard guard);
+    MusicEffect(std::unique_ptr<CaptureSource> capture, std::unique_ptr<ColorOutput> output,
+                AnalysisGuard guard);
     ~MusicEffect();
     MusicEffect(const MusicEffect&) = delete;
     MusicEffect& operator=(const MusicEffect&) = delete;
@@ -46,13 +48,13 @@ public:
     void stop();
     bool running() const { return running_.load() != 0; }
 
-    LoopbackCapture& capture() { return *capture_; }
+    CaptureSource& capture() { return *capture_; }
     EasyEffect& effect() { return *effect_; }
 
 private:
     void restartEndedRuns();
 
-    std::unique_ptr<LoopbackCapture> capture_;
+    std::unique_ptr<CaptureSource> capture_;
     std::unique_ptr<EasyEffect> effect_;
     std::atomic<std::int32_t> running_{0};
     // Callers come from several threads (automation calls, power events); a start and
@@ -67,6 +69,12 @@ private:
     bool followDefault_ = false;
     bool stopping_ = false;
 };
+
+// Where the product's effect (the default constructor) gets its packets; set before
+// the effect is built. Unset: the loopback capture of this process. The installed
+// Linux service, running as root, names the seat user's capture helper here.
+using CaptureSourceFactory = std::function<std::unique_ptr<CaptureSource>()>;
+void setProductCaptureSource(CaptureSourceFactory factory);
 
 // The firmware global lock around `work`, released only if this call obtained it.
 void withGlobalLock(const std::function<void()>& work);

@@ -9,7 +9,7 @@ constexpr const char* kModeName = "Mode";
 
 LightingSettings& LightingSettings::instance() {
     // Never destroyed: effect threads may still store a mode while the process ends.
-    static LightingSettings* settings = new LightingSettings(os::fileBesideExecutable(kFileName));
+    static LightingSettings* settings = new LightingSettings(os::serviceStateFile(kFileName));
     return *settings;
 }
 

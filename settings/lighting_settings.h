@@ -7,7 +7,8 @@
 #include <mutex>
 
 // The service's one persistent setting: the effect mode, kept in "Lighting.xml"
-// beside the service's executable. The file is read once; afterwards the document
+// beside the service's executable, or in its state directory when it runs as an
+// installed service (os::serviceStateFile). The file is read once; afterwards the document
 // in memory is what counts, and every change rewrites the whole file from it.
 
 namespace settings {

@@ -82,3 +82,25 @@ TEST(Diagnostics, MessagesBecomeEventsWhileRoutedToTheEventLog) {
     };
     EXPECT_EQ(captured.all(), expected);
 }
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+// Under systemd, standard error may be the journal itself: the message then goes
+// there once, through the journal entry, not a second time as a stderr line.
+TEST(Diagnostics, NoStderrLineWhenStderrIsTheJournal) {
+    testing::internal::CaptureStderr();
+    struct stat status {};
+    ASSERT_EQ(::fstat(2, &status), 0);
+    const std::string same = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    {
+        testing_support::ScopedEnvironment journal("JOURNAL_STREAM", same);
+        os::detail::platformShowMessage("DmiHelp", "to the journal only");
+    }
+    {
+        testing_support::ScopedEnvironment other("JOURNAL_STREAM", same + "1");
+        os::detail::platformShowMessage("DmiHelp", "on stderr too");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "DmiHelp: on stderr too\n");
+}
+#endif
