@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ struct PrintedLines {
 
 struct Packets {
     std::atomic<std::uint64_t> count{0}, frames{0};
-    std::atomic<std::uint32_t> channels{0};
+    std::atomic<std::uint32_t> channels{0}, shortest{~0u};
     std::atomic<int> loudest{0};
 
     service::PacketCallback callback() {
@@ -63,6 +64,8 @@ struct Packets {
             channels = ch;
             frames += n;
             ++count;
+            if (n < shortest)
+                shortest = n;
         };
     }
 };
@@ -121,6 +124,20 @@ TEST_F(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
 
 #else
 
+// The latency the default sink runs at ("configured N usec" of pactl).
+long sinkLatencyUsec() {
+    FILE* pipe = popen("pactl list sinks", "r");
+    if (!pipe)
+        return -1;
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        text.append(buffer, n);
+    pclose(pipe);
+    const auto at = text.find("configured ");
+    return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 11);
+}
+
 TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     PrintedLines printed;
     Packets packets;
@@ -128,6 +145,9 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     capture.setCallback(packets.callback());
     capture.start();
     ASSERT_TRUE(capture.waitStreaming(5000)) << printed.last();
+    // The capture alone leaves the sink at the latency the players ask for (none
+    // play yet): it must not pull every program into 10 ms blocks.
+    EXPECT_GT(sinkLatencyUsec(), 100000);
     play(1000, 200ms);
     EXPECT_TRUE(eventually([&] { return packets.loudest > 8000; })) << packets.loudest;
     capture.stop();
@@ -135,8 +155,10 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     EXPECT_EQ(capture.result(), 0);
     EXPECT_EQ(packets.channels, 2u);
     EXPECT_EQ(capture.frameCount(), packets.frames.load());
-    // 10 ms fragments: about 100 packets a second, not a few large ones.
+    // 10 ms fragments: about 100 packets a second, not a few large ones, and none
+    // shorter (the player's 5 ms blocks are joined).
     EXPECT_GE(packets.count * 960, packets.frames.load());
+    EXPECT_GE(packets.shortest, 480u);
     EXPECT_EQ(printed.last().rfind("Received stop event after ", 0), 0u) << printed.last();
 }
 
