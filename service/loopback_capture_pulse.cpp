@@ -5,6 +5,7 @@
 #include "os/diagnostics.h"
 #include "service/loopback_capture.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -169,8 +170,8 @@ public:
         // wake-ups a second of the sound server, and underruns for players that did
         // not ask for it) for as long as the effect runs. The monitor delivers as the
         // sink renders: in blocks of 10 ms or less while any player asks for low
-        // latency, as games, browsers and the benchmarks' players do (deliver() joins
-        // the short ones); in bursts while the only player asks for seconds. The
+        // latency, as games, browsers and the benchmarks' players do; in bursts while
+        // the only player asks for seconds (deliver() cuts both into 10 ms). The
         // queue on the server holds a second at most: anything older is stale.
         pa_buffer_attr attr;
         std::memset(&attr, 0xFF, sizeof attr); // server defaults for the rest
@@ -377,21 +378,25 @@ private:
     }
 
     void deliver(const std::uint8_t* data, std::size_t bytes) {
-        // The sink renders in blocks of its own latency, 5 ms when a player asks for
-        // little: those are joined into packets of at least 10 ms, so the analysis
-        // runs once per colour cycle on the packet length the bands are made for.
-        // Fragments are frame-aligned in practice; should one not be, its partial
-        // frame waits for the rest rather than shifting every later frame.
-        if (partial_.empty() && bytes % frameBytes_ == 0 && bytes >= packetBytes_) {
-            hand(data, bytes);
-            return;
+        // Packets of exactly 10 ms, whatever blocks the sink renders in (5 ms when a
+        // player asks for little, bursts when one asks for seconds): the analysis
+        // then runs once per colour cycle, always on the same length, whose
+        // transform plan it keeps (441 frames at 44100 Hz, where 442, a product of
+        // large primes, would cost several times as much). Whatever is left over,
+        // partial frames included, waits for the next block.
+        if (!partial_.empty()) {
+            const std::size_t taken = std::min(bytes, packetBytes_ - partial_.size());
+            partial_.insert(partial_.end(), data, data + taken);
+            data += taken;
+            bytes -= taken;
+            if (partial_.size() < packetBytes_)
+                return;
+            hand(partial_.data(), packetBytes_);
+            partial_.clear();
         }
-        partial_.insert(partial_.end(), data, data + bytes);
-        if (partial_.size() < packetBytes_)
-            return;
-        const std::size_t whole = partial_.size() - partial_.size() % frameBytes_;
-        hand(partial_.data(), whole);
-        partial_.erase(partial_.begin(), partial_.begin() + std::ptrdiff_t(whole));
+        for (; bytes >= packetBytes_; data += packetBytes_, bytes -= packetBytes_)
+            hand(data, packetBytes_);
+        partial_.assign(data, data + bytes);
     }
 
     void hand(const std::uint8_t* data, std::size_t bytes) {
@@ -413,7 +418,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::uint32_t channels_ = 0;
     std::size_t frameBytes_ = 0;
-    std::size_t packetBytes_ = 0; // the least a packet holds: 10 ms
+    std::size_t packetBytes_ = 0; // 10 ms of frames: what every packet holds
     std::uint32_t pass_ = 0;
     std::uint32_t flags_ = 0;
     bool loopFailed_ = false;
