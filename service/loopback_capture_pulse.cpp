@@ -4,6 +4,7 @@
 
 #include "os/diagnostics.h"
 #include "service/loopback_capture.h"
+#include "service/realtime_kit_linux.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -33,20 +34,25 @@ constexpr pa_usec_t kFragmentUsec = 10000;
 constexpr int kCapturePriority = 5;
 
 // The capture thread runs ahead of ordinary work, as the audio engine's clients do:
-// a packet held up behind a game's threads is a late colour. Without the right to
-// (an unprivileged user without a real-time allowance) it runs at normal priority,
-// and says so once per process.
+// a packet held up behind a game's threads is a late colour. The desktop's broker
+// grants it (an unprivileged helper has no other way); failing that, a process with
+// the right (the service, as root) takes it itself; without either the thread runs
+// at normal priority, and says so once per process.
 void raiseCapturePriority() {
+    std::string refused;
+    if (requestRealtime(kCapturePriority, refused))
+        return;
     sched_param param{};
     param.sched_priority = kCapturePriority;
     // Reset on fork: a child of this thread must not inherit the priority.
-    const int error = sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param);
+    if (sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0)
+        return;
     static std::once_flag told;
-    if (error != 0)
-        std::call_once(told, [] {
-            capturePrint("The capture thread runs at normal priority: real-time round-robin "
-                         "scheduling is not permitted\n");
-        });
+    std::call_once(told, [&] {
+        capturePrint("The capture thread runs at normal priority: no real-time broker (%s) "
+                     "and no right to real-time scheduling\n",
+                     refused.c_str());
+    });
 }
 
 struct DeviceInfo {

@@ -23,9 +23,14 @@
 
 #ifndef _WIN32
 #include "audio_signals.h"
+#include "dbus/realtime_kit_adaptor.h"
+#include "private_bus.h"
 #include "service/music_effect.h"
 #include "tone_player.h"
 #include "vanishing_server.h"
+
+#include <filesystem>
+#include <unistd.h>
 #endif
 
 using namespace std::chrono_literals;
@@ -160,6 +165,56 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     EXPECT_GE(packets.shortest, 480u);
     EXPECT_EQ(packets.count * 480, packets.frames.load());
     EXPECT_EQ(printed.last().rfind("Received stop event after ", 0), 0u) << printed.last();
+}
+
+// A real-time broker of the test's own on a private bus standing in for the system
+// bus; it records what it was asked and grants it (without changing anything).
+class FakeRealtimeKit final
+    : public sdbus::AdaptorInterfaces<org::freedesktop::RealtimeKit1_adaptor> {
+public:
+    explicit FakeRealtimeKit(sdbus::IConnection& connection)
+        : AdaptorInterfaces(connection, "/org/freedesktop/RealtimeKit1") {
+        registerAdaptor();
+    }
+    ~FakeRealtimeKit() { unregisterAdaptor(); }
+
+    std::mutex mutex;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> requests;
+
+private:
+    void MakeThreadRealtime(const std::uint64_t& thread, const std::uint32_t& priority) override {
+        std::lock_guard lock(mutex);
+        requests.emplace_back(thread, priority);
+    }
+};
+
+TEST(PulseCapture, TheCaptureThreadAsksTheRealtimeBrokerForItself) {
+    testing_support::PrivateBus bus;
+    ASSERT_TRUE(bus.running());
+    testing_support::ScopedEnvironment system("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    auto connection = sdbus::createSystemBusConnection("org.freedesktop.RealtimeKit1");
+    FakeRealtimeKit kit(*connection);
+    connection->enterEventLoopAsync();
+
+    PrintedLines printed;
+    LoopbackCapture capture;
+    capture.start();
+    ASSERT_TRUE(capture.waitStreaming(5000)) << printed.last();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> requests;
+    {
+        std::lock_guard lock(kit.mutex);
+        requests = kit.requests;
+    }
+    // Its own thread id (a thread of this process, not the one that started it),
+    // at a low real-time priority; and, granted, nothing is printed about priority.
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].first, std::uint64_t(getpid()));
+    EXPECT_TRUE(std::filesystem::exists("/proc/self/task/" + std::to_string(requests[0].first)));
+    EXPECT_EQ(requests[0].second, 5u);
+    capture.stop();
+    for (const auto& line : printed.lines)
+        EXPECT_EQ(line.find("priority"), std::string::npos) << line;
+    connection->leaveEventLoop();
 }
 
 TEST(PulseCapture, WithoutAServerTheRunFailsAndALaterStartTriesAgain) {
