@@ -1,8 +1,8 @@
 // CPU time of the running music effect (capture, analysis under the global lock,
 // colour thread writing the virtual board's registers) while music plays, as a share
 // of one core, at 48000 Hz and at 44100 Hz (a second null sink made the default). In
-// the same process and on the same music, a minimal capture loop that only reads
-// 10 ms fragments from the monitor gives the floor of this design; the effect's
+// the same process and on the same music, the capture alone with a callback that
+// does nothing gives the floor of this design; the effect's
 // figure is printed beside it and as a ratio to it. The music comes from paplay in a
 // child process, so its own CPU time is not counted.
 //
@@ -13,7 +13,6 @@
 #include "live_board.h"
 #include "service/music_effect.h"
 
-#include <atomic>
 #include <cmath>
 #include <fcntl.h>
 #include <fstream>
@@ -22,7 +21,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <thread>
 
 extern char** environ;
 
@@ -104,31 +102,18 @@ Figures whilePlaying(const std::filesystem::path& music) {
     return {wall, end.cpu - start.cpu, double(end.wakeups - start.wakeups) / wall};
 }
 
-// The floor: a thread that reads 10 ms fragments of the default monitor and does
-// nothing with them.
-Figures minimalLoop(const std::filesystem::path& music, std::uint32_t rate) {
-    const pa_sample_spec format{PA_SAMPLE_S16LE, rate, 2};
-    const auto fragment = std::uint32_t(pa_usec_to_bytes(10000, &format));
-    pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1),
-                        fragment};
-    int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "bench", PA_STREAM_RECORD, "@DEFAULT_MONITOR@",
-                                      "floor", &format, nullptr, &attr, &error);
-    if (!stream) {
-        std::fprintf(stderr, "no capture stream: %s\n", pa_strerror(error));
+// The floor: the same capture stream, 10 ms packets handed to a callback that does
+// nothing, without analysis, lock or colour thread.
+Figures minimalLoop(const std::filesystem::path& music) {
+    service::LoopbackCapture capture;
+    capture.setCallback([](const std::uint8_t*, std::uint32_t, std::uint32_t, std::uint32_t) {});
+    capture.start();
+    if (!capture.waitStreaming(5000)) {
+        std::fprintf(stderr, "the capture did not start\n");
         std::exit(1);
     }
-    std::atomic<bool> done{false};
-    std::thread reader([&] {
-        std::vector<std::uint8_t> buffer(fragment);
-        int e = 0;
-        while (!done && pa_simple_read(stream, buffer.data(), buffer.size(), &e) == 0) {
-        }
-    });
     const Figures figures = whilePlaying(music);
-    done = true;
-    reader.join(); // the sink's monitor keeps delivering silence, so the read returns
-    pa_simple_free(stream);
+    capture.stop();
     return figures;
 }
 
@@ -171,7 +156,7 @@ int main(int argc, char** argv) {
         std::uint32_t frames = 0;
         const Figures effect = effectRun(music, frames);
         const auto writes = live.board->readout().counters().ecTransactions - writesStart;
-        const Figures floor = minimalLoop(music, rate);
+        const Figures floor = minimalLoop(music);
 
         auto line = [&](const char* what, const Figures& f, double colours) {
             std::printf("%5u  %-10s  %8.2f  %6.3f  %11.2f  %10.0f  %9.0f\n", rate, what, f.wall,

@@ -103,7 +103,7 @@ TEST(SpectrumAnalysis, ReportsAtMostThreeBands) {
 // its bands must be the per-packet computation's to the bit. Every length up to
 // 1100 frames, each followed by a return to 480 (kept) and to half the length (long evicted), in
 // stereo and mono, with noisy music so every bin differs.
-TEST(SpectrumAnalysis, KeptPlansGiveTheBandsOfAFreshOneForEveryLength) {
+TEST(BandAnalysis, KeptPlansGiveTheBandsOfAFreshOneForEveryLength) {
     std::mt19937 random(3);
     std::uniform_int_distribution<int> sample(-32768, 32767);
     service::BandAnalyzer analyzer;
