@@ -3,7 +3,6 @@
 #include "board/ec_registers.h"
 #include "os/diagnostics.h"
 #include "os/event.h"
-#include "service/band_analysis.h"
 
 #include <climits>
 #include <cstdio>
@@ -94,14 +93,12 @@ void EasyEffect::analyze(const std::uint8_t* samples, std::uint32_t frames,
                          std::uint32_t channels) {
     if (frames > std::uint32_t(INT_MAX))
         return;
-    std::vector<float> values;
     try {
-        values = KISS_FFT(3).transform(samples, std::int32_t(frames), channels);
+        const auto values = analyzer_.bands(samples, std::int32_t(frames), channels);
+        setBands({values[0], values[1], values[2]});
     } catch (const std::bad_alloc&) {
         return; // on the capture thread there is nobody to tell; keep the last bands
     }
-    if (values.size() == 3)
-        setBands({values[0], values[1], values[2]});
 }
 
 } // namespace service

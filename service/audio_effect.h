@@ -3,6 +3,7 @@
 // The colour half of the music effect: the latest band values, and a colour thread
 // that turns them into an LED colour every 10 ms.
 
+#include "service/band_analysis.h"
 #include "service/color_step.h"
 
 #include <atomic>
@@ -67,9 +68,13 @@ public:
 
     void update() override {}
 
-    // Three band values from one packet; a packet that yields anything else (or
-    // cannot be analysed for lack of memory) leaves the previous values in place.
+    // Three band values from one packet; a packet that cannot be analysed (too long,
+    // or no memory for its length's plan) leaves the previous values in place. Called
+    // from one thread at a time (the capture's).
     void analyze(const std::uint8_t* samples, std::uint32_t frames, std::uint32_t channels);
+
+private:
+    BandAnalyzer analyzer_;
 };
 
 } // namespace service

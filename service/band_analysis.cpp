@@ -17,6 +17,64 @@ std::int16_t sampleAt(const std::uint8_t* bytes) {
 struct PlanDeleter {
     void operator()(kiss_fft_cfg plan) const { std::free(plan); }
 };
+using Plan = std::unique_ptr<kiss_fft_state, PlanDeleter>;
+
+Plan forwardPlan(std::int32_t frames) {
+    Plan plan(kiss_fft_alloc(frames, 0, nullptr, nullptr));
+    if (!plan)
+        throw std::bad_alloc();
+    return plan;
+}
+
+// The first two channels mixed to one (a mono stream counts its one channel twice).
+void mixDown(const std::uint8_t* samples, std::size_t frames, std::uint32_t channels,
+             kiss_fft_cpx* input) {
+    const std::size_t frameBytes = std::size_t(channels) * 2;
+    const std::size_t rightOffset = channels >= 2 ? 2 : 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::uint8_t* frame = samples + i * frameBytes;
+        const double left = sampleAt(frame) * 0x1p-15;
+        const double right = sampleAt(frame + rightOffset) * 0x1p-15;
+        input[i].r = float((left + right) * 0.5);
+        input[i].i = 0.0f;
+    }
+}
+
+// Bins first..last of one band; first > last for a band left empty.
+struct BinRange {
+    std::int64_t first = 1, last = 0;
+};
+
+// Band edges come from powers of N^0.1, truncated, not from square roots: near
+// perfect squares the two differ by a bin, and the colours depend on which.
+std::vector<BinRange> bandRanges(std::int32_t frames, std::uint32_t bandCount) {
+    const std::int64_t maxBin = std::int64_t(std::uint32_t(frames) / 2) - 1;
+    const double base = std::pow(double(frames), 0.1);
+    const std::int64_t steps = bandCount > 1 ? std::int64_t(bandCount) - 1 : 1;
+    std::int64_t lower = 0;
+    std::vector<BinRange> ranges(bandCount);
+    for (std::uint32_t d = 0; d < bandCount; ++d) {
+        const std::int64_t exponent = std::int64_t(d) * 10 / steps;
+        auto upper = std::int64_t(std::pow(base, double(exponent)));
+        if (upper <= lower)
+            upper = lower + 1;
+        if (upper > maxBin)
+            upper = maxBin;
+        if (lower < upper) {
+            ranges[d] = {lower + 1, upper};
+            lower = upper;
+        }
+    }
+    return ranges;
+}
+
+float power(const kiss_fft_cpx& bin) {
+    return bin.r * bin.r + bin.i * bin.i;
+}
+
+double magnitude(float power) {
+    return double(float(std::sqrt(double(power)))) * 0.5;
+}
 
 } // namespace
 
@@ -30,57 +88,75 @@ std::vector<float> KISS_FFT::transform(const std::uint8_t* samples, std::int32_t
 
     const auto n = std::size_t(frames);
     std::vector<kiss_fft_cpx> input(n), output(n);
-    std::unique_ptr<kiss_fft_state, PlanDeleter> plan(kiss_fft_alloc(frames, 0, nullptr, nullptr));
-    if (!plan)
-        throw std::bad_alloc();
-
-    const std::size_t frameBytes = std::size_t(channels) * 2;
-    const std::size_t rightOffset = channels >= 2 ? 2 : 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t* frame = samples + i * frameBytes;
-        const double left = sampleAt(frame) * 0x1p-15;
-        const double right = sampleAt(frame + rightOffset) * 0x1p-15;
-        input[i].r = float((left + right) * 0.5);
-        input[i].i = 0.0f;
-    }
-
+    const Plan plan = forwardPlan(frames);
+    mixDown(samples, n, channels, input.data());
     kiss_fft(plan.get(), input.data(), output.data());
 
     const std::uint32_t half = std::uint32_t(frames) / 2;
-    std::vector<double> magnitude(half);
-    for (std::uint32_t j = 0; j < half; ++j) {
-        const float re = output[j].r;
-        const float im = output[j].i;
-        const float power = re * re + im * im;
-        magnitude[j] = double(float(std::sqrt(double(power)))) * 0.5;
-    }
+    std::vector<double> magnitudes(half);
+    for (std::uint32_t j = 0; j < half; ++j)
+        magnitudes[j] = magnitude(power(output[j]));
 
-    // Band edges come from powers of N^0.1, truncated, not from square roots: near
-    // perfect squares the two differ by a bin, and the colours depend on which.
-    const std::int64_t maxBin = std::int64_t(half) - 1;
-    const double base = std::pow(double(frames), 0.1);
-    const std::int64_t steps = bandCount_ > 1 ? std::int64_t(bandCount_) - 1 : 1;
-    std::int64_t lower = 0;
     std::vector<float> result;
     result.reserve(reported);
-    for (std::uint32_t d = 0; d < bandCount_; ++d) {
+    for (const BinRange& range : bandRanges(frames, bandCount_)) {
         float value = 0.0f;
-        const std::int64_t exponent = std::int64_t(d) * 10 / steps;
-        auto upper = std::int64_t(std::pow(base, double(exponent)));
-        if (upper <= lower)
-            upper = lower + 1;
-        if (upper > maxBin)
-            upper = maxBin;
-        if (lower < upper) {
-            for (std::int64_t k = lower + 1; k <= upper; ++k)
-                if (magnitude[std::size_t(k)] > double(value))
-                    value = float(magnitude[std::size_t(k)]);
-            lower = upper;
-        }
-        if (d < 3)
+        for (std::int64_t k = range.first; k <= range.last; ++k)
+            if (magnitudes[std::size_t(k)] > double(value))
+                value = float(magnitudes[std::size_t(k)]);
+        if (result.size() < reported)
             result.push_back(value);
     }
     return result;
+}
+
+struct BandAnalyzer::Workspace {
+    explicit Workspace(std::int32_t n)
+        : frames(n), plan(forwardPlan(n)), input(std::size_t(n)), output(std::size_t(n)),
+          ranges(bandRanges(n, 3)) {}
+
+    std::int32_t frames;
+    Plan plan;
+    std::vector<kiss_fft_cpx> input, output;
+    std::vector<BinRange> ranges;
+};
+
+BandAnalyzer::BandAnalyzer() = default;
+BandAnalyzer::~BandAnalyzer() = default;
+
+BandAnalyzer::Workspace& BandAnalyzer::workspaceFor(std::int32_t frames) {
+    auto found = std::find_if(cache_.begin(), cache_.end(),
+                              [&](const auto& w) { return w->frames == frames; });
+    if (found == cache_.end()) {
+        auto fresh = std::make_unique<Workspace>(frames);
+        if (cache_.size() == kCachedLengths)
+            cache_.pop_back();
+        found = cache_.insert(cache_.begin(), std::move(fresh));
+    } else if (found != cache_.begin()) {
+        std::rotate(cache_.begin(), found, found + 1);
+        found = cache_.begin();
+    }
+    return **found;
+}
+
+std::array<float, 3> BandAnalyzer::bands(const std::uint8_t* samples, std::int32_t frames,
+                                         std::uint32_t channels) {
+    std::array<float, 3> values{};
+    if (frames < 1 || samples == nullptr || channels == 0)
+        return values;
+    Workspace& w = workspaceFor(frames);
+    mixDown(samples, std::size_t(frames), channels, w.input.data());
+    kiss_fft(w.plan.get(), w.input.data(), w.output.data());
+    // The magnitude grows with the power at every rounding step, so the loudest bin's
+    // magnitude is the band's maximum: one square root per band instead of per bin.
+    for (std::size_t d = 0; d < values.size(); ++d) {
+        float loudest = 0.0f;
+        for (std::int64_t k = w.ranges[d].first; k <= w.ranges[d].last; ++k)
+            loudest = std::max(loudest, power(w.output[std::size_t(k)]));
+        if (loudest > 0.0f)
+            values[d] = float(magnitude(loudest));
+    }
+    return values;
 }
 
 } // namespace service

@@ -3,7 +3,9 @@
 // Reduces one captured audio packet to the strength of its low, middle and high
 // parts of the spectrum.
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace service {
@@ -36,6 +38,34 @@ public:
 
 private:
     std::uint32_t bandCount_;
+};
+
+// The same three band values, to the bit, for a stream of packets: the transform's
+// plan, its buffers and the band edges are made once per packet length and kept for
+// the lengths seen last, so a steady stream allocates nothing. The capture delivers
+// packets of a few lengths (441 or 480 frames, a longer one after a stall), which
+// the cache holds all at once. Not thread-safe: one analyser per capture thread.
+class BandAnalyzer {
+public:
+    static constexpr std::size_t kCachedLengths = 4;
+
+    BandAnalyzer();
+    ~BandAnalyzer();
+    BandAnalyzer(const BandAnalyzer&) = delete;
+    BandAnalyzer& operator=(const BandAnalyzer&) = delete;
+
+    // As KISS_FFT(3).transform; throws std::bad_alloc when a new length's plan
+    // cannot be made.
+    std::array<float, 3> bands(const std::uint8_t* samples, std::int32_t frames,
+                               std::uint32_t channels);
+
+    struct Workspace;
+
+private:
+    Workspace& workspaceFor(std::int32_t frames);
+
+    // Most recently used first.
+    std::vector<std::unique_ptr<Workspace>> cache_;
 };
 
 } // namespace service

@@ -4,11 +4,15 @@
 
 #include "os/diagnostics.h"
 #include "service/loopback_capture.h"
+#include "service/realtime_kit_linux.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <sched.h>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -24,6 +28,32 @@ constexpr std::int32_t kNotFound = std::int32_t(0x80070490); // HRESULT_FROM_WIN
 constexpr std::int32_t kOutOfMemory = std::int32_t(0x8007000E);
 
 constexpr pa_usec_t kFragmentUsec = 10000;
+
+// The round-robin priority the capture thread asks for: low among real-time threads,
+// as audio clients take, so the sound server's own threads stay above it.
+constexpr int kCapturePriority = 5;
+
+// The capture thread runs ahead of ordinary work, as the audio engine's clients do:
+// a packet held up behind a game's threads is a late colour. The desktop's broker
+// grants it (an unprivileged helper has no other way); failing that, a process with
+// the right (the service, as root) takes it itself; without either the thread runs
+// at normal priority, and says so once per process.
+void raiseCapturePriority() {
+    std::string refused;
+    if (requestRealtime(kCapturePriority, refused))
+        return;
+    sched_param param{};
+    param.sched_priority = kCapturePriority;
+    // Reset on fork: a child of this thread must not inherit the priority.
+    if (sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0)
+        return;
+    static std::once_flag told;
+    std::call_once(told, [&] {
+        capturePrint("The capture thread runs at normal priority: no real-time broker (%s) "
+                     "and no right to real-time scheduling\n",
+                     refused.c_str());
+    });
+}
 
 struct DeviceInfo {
     bool done = false;
@@ -140,17 +170,25 @@ public:
             capturePrint("pa_stream_new failed: %s\n", pa_strerror(pa_context_errno(context_)));
             return kFail;
         }
+        // Fragments of 10 ms, but no latency asked of the source: a record stream that
+        // adjusts its latency sets the monitor's, and so the sink's, to the fragment,
+        // and every program playing would then be mixed in 10 ms blocks (a hundred
+        // wake-ups a second of the sound server, and underruns for players that did
+        // not ask for it) for as long as the effect runs. The monitor delivers as the
+        // sink renders: in blocks of 10 ms or less while any player asks for low
+        // latency, as games, browsers and the benchmarks' players do; in bursts while
+        // the only player asks for seconds (deliver() cuts both into 10 ms). The
+        // queue on the server holds a second at most: anything older is stale.
         pa_buffer_attr attr;
-        std::memset(&attr, 0xFF, sizeof attr); // server defaults...
-        attr.fragsize =
-            std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleFormat)); // ...but 10 ms
+        std::memset(&attr, 0xFF, sizeof attr); // server defaults for the rest
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
+        packetBytes_ = attr.fragsize;
+        attr.maxlength = std::uint32_t(pa_usec_to_bytes(1000000, &sampleFormat));
         const char* source = device.monitor.c_str();
         // Never moved: when its sink goes, the server would move the stream to some
         // other source, a microphone perhaps. It ends instead, and the next run takes
         // whatever output is the default then.
-        if (pa_stream_connect_record(
-                stream_, source, &attr,
-                pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) < 0) {
+        if (pa_stream_connect_record(stream_, source, &attr, PA_STREAM_DONT_MOVE) < 0) {
             capturePrint("pa_stream_connect_record(%s) failed: %s\n", source,
                          pa_strerror(pa_context_errno(context_)));
             return kFail;
@@ -346,18 +384,25 @@ private:
     }
 
     void deliver(const std::uint8_t* data, std::size_t bytes) {
-        // Fragments are frame-aligned in practice; should one not be, its partial
-        // frame waits for the rest rather than shifting every later frame.
-        if (partial_.empty() && bytes % frameBytes_ == 0) {
-            hand(data, bytes);
-            return;
+        // Packets of exactly 10 ms, whatever blocks the sink renders in (5 ms when a
+        // player asks for little, bursts when one asks for seconds): the analysis
+        // then runs once per colour cycle, always on the same length, whose
+        // transform plan it keeps (441 frames at 44100 Hz, where 442, a product of
+        // large primes, would cost several times as much). Whatever is left over,
+        // partial frames included, waits for the next block.
+        if (!partial_.empty()) {
+            const std::size_t taken = std::min(bytes, packetBytes_ - partial_.size());
+            partial_.insert(partial_.end(), data, data + taken);
+            data += taken;
+            bytes -= taken;
+            if (partial_.size() < packetBytes_)
+                return;
+            hand(partial_.data(), packetBytes_);
+            partial_.clear();
         }
-        partial_.insert(partial_.end(), data, data + bytes);
-        const std::size_t whole = partial_.size() - partial_.size() % frameBytes_;
-        if (whole > 0) {
-            hand(partial_.data(), whole);
-            partial_.erase(partial_.begin(), partial_.begin() + std::ptrdiff_t(whole));
-        }
+        for (; bytes >= packetBytes_; data += packetBytes_, bytes -= packetBytes_)
+            hand(data, packetBytes_);
+        partial_.assign(data, data + bytes);
     }
 
     void hand(const std::uint8_t* data, std::size_t bytes) {
@@ -379,6 +424,7 @@ private:
     pa_stream* stream_ = nullptr;
     std::uint32_t channels_ = 0;
     std::size_t frameBytes_ = 0;
+    std::size_t packetBytes_ = 0; // 10 ms of frames: what every packet holds
     std::uint32_t pass_ = 0;
     std::uint32_t flags_ = 0;
     bool loopFailed_ = false;
@@ -405,6 +451,7 @@ void LoopbackCapture::start() {
     platform_->setState(RunState::Starting);
     try {
         platform_->thread = std::thread([this] {
+            raiseCapturePriority();
             result_ = PulseRun(*platform_, endpoint_, callback_, frameCount_).run();
             platform_->setState(RunState::Ended);
             if (runEnded_ && !platform_->stopRequested)

@@ -1,6 +1,13 @@
 // Time to analyse one captured packet, the work the capture thread does per packet
-// while it holds the firmware lock. Reports the median and 99th percentile of
-// single calls besides Google Benchmark's mean.
+// while it holds the firmware lock. BM_SideBySide times, in turns within one loop,
+// the per-packet computation that allocates its plan and buffers for every packet
+// (the one the kept plans must match to the bit), the analyser with kept plans, and
+// the bare forward transform of the same length with a kept plan (the floor), and
+// reports their medians and ratios, so that a loaded machine slows all three alike.
+//
+//   build/linux/bin/music_analysis_bench
+//   valgrind --tool=callgrind build/linux/bin/music_analysis_bench --benchmark_filter=Bare/480
+//   (and PerPacket/480, Kept/480: the instructions of one call each)
 
 #include "audio_signals.h"
 #include "service/audio_effect.h"
@@ -9,6 +16,8 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <cstdlib>
+#include <kiss_fft.h>
 #include <random>
 
 namespace {
@@ -27,26 +36,86 @@ std::vector<std::uint8_t> musicPacket(int frames) {
     });
 }
 
-void reportPercentiles(benchmark::State& state, std::vector<double>& ns) {
+// The transform alone, on an input already mixed down, with a plan made once.
+class BareTransform {
+public:
+    explicit BareTransform(int frames)
+        : plan_(kiss_fft_alloc(frames, 0, nullptr, nullptr)), input_(std::size_t(frames)),
+          output_(std::size_t(frames)) {
+        for (std::size_t i = 0; i < input_.size(); ++i)
+            input_[i].r = float(std::sin(double(i)));
+    }
+    ~BareTransform() { std::free(plan_); }
+    BareTransform(const BareTransform&) = delete;
+    BareTransform& operator=(const BareTransform&) = delete;
+
+    float run() {
+        kiss_fft(plan_, input_.data(), output_.data());
+        return output_[1].r;
+    }
+
+private:
+    kiss_fft_cfg plan_;
+    std::vector<kiss_fft_cpx> input_, output_;
+};
+
+double median(std::vector<double>& ns) {
     std::sort(ns.begin(), ns.end());
-    state.counters["median_us"] = ns[ns.size() / 2] / 1000.0;
-    state.counters["p99_us"] = ns[ns.size() * 99 / 100] / 1000.0;
+    return ns[ns.size() / 2] / 1000.0;
 }
 
-void BM_Transform(benchmark::State& state) {
+template <typename Work>
+double timed(Work&& work) {
+    const auto begin = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(work());
+    return double((std::chrono::steady_clock::now() - begin).count());
+}
+
+void BM_SideBySide(benchmark::State& state) {
     const int frames = int(state.range(0));
     const auto packet = musicPacket(frames);
-    std::vector<double> ns;
-    ns.reserve(1 << 20);
+    service::BandAnalyzer analyzer;
+    BareTransform bare(frames);
+    std::vector<double> perPacket, kept, floor;
     for (auto _ : state) {
-        const auto begin = std::chrono::steady_clock::now();
-        auto bands = service::KISS_FFT(3).transform(packet.data(), frames, 2);
-        benchmark::DoNotOptimize(bands);
-        ns.push_back(double((std::chrono::steady_clock::now() - begin).count()));
+        perPacket.push_back(
+            timed([&] { return service::KISS_FFT(3).transform(packet.data(), frames, 2); }));
+        kept.push_back(timed([&] { return analyzer.bands(packet.data(), frames, 2); }));
+        floor.push_back(timed([&] { return bare.run(); }));
     }
-    reportPercentiles(state, ns);
+    const double p = median(perPacket), k = median(kept), b = median(floor);
+    state.counters["per_packet_us"] = p;
+    state.counters["kept_us"] = k;
+    state.counters["bare_us"] = b;
+    state.counters["kept_to_bare"] = k / b;
+    state.counters["per_packet_to_kept"] = p / k;
 }
-BENCHMARK(BM_Transform)->Arg(480)->Arg(960)->Arg(441)->MinTime(2.0);
+BENCHMARK(BM_SideBySide)->Arg(480)->Arg(441)->Arg(960)->MinTime(2.0);
+
+// One of the three alone, for instruction counts under callgrind.
+void BM_PerPacket(benchmark::State& state) {
+    const int frames = int(state.range(0));
+    const auto packet = musicPacket(frames);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(service::KISS_FFT(3).transform(packet.data(), frames, 2));
+}
+BENCHMARK(BM_PerPacket)->Arg(480)->Arg(441)->Arg(960);
+
+void BM_Kept(benchmark::State& state) {
+    const int frames = int(state.range(0));
+    const auto packet = musicPacket(frames);
+    service::BandAnalyzer analyzer;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(analyzer.bands(packet.data(), frames, 2));
+}
+BENCHMARK(BM_Kept)->Arg(480)->Arg(441)->Arg(960);
+
+void BM_Bare(benchmark::State& state) {
+    BareTransform bare(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bare.run());
+}
+BENCHMARK(BM_Bare)->Arg(480)->Arg(441)->Arg(960);
 
 // The whole per-packet step of the effect: analysis and storing the bands.
 void BM_Analyze(benchmark::State& state) {

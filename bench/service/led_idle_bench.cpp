@@ -1,6 +1,7 @@
 // Idle cost of the lighting controller on the virtual board: CPU time and wake-ups
-// (voluntary context switches of the process) per second, with the firmware item
-// reads and EC writes it made, in mode 0 (nothing should run) and mode 2 (one
+// (voluntary context switches of every thread but the one measuring, which sleeps
+// through each mode and so wakes once itself; preemptions counted apart) per second, with the
+// firmware item reads and EC writes it made, in mode 0 (nothing should run) and mode 2 (one
 // temperature read and one colour every 3 s). Mode 1's figure is the music effect's
 // own (music_cpu_bench).
 //
@@ -16,14 +17,20 @@ namespace {
 struct Usage {
     double cpu = 0;
     long wakeups = 0;
+    long preempted = 0;
 };
 
+// The process's threads, ended ones included, less the calling thread.
 Usage usage() {
-    rusage r{};
-    getrusage(RUSAGE_SELF, &r);
-    return {double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-                double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6,
-            r.ru_nvcsw + r.ru_nivcsw};
+    rusage all{}, self{};
+    getrusage(RUSAGE_SELF, &all);
+    getrusage(RUSAGE_THREAD, &self);
+    auto seconds = [](const rusage& r) {
+        return double(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+               double(r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
+    };
+    return {seconds(all) - seconds(self), all.ru_nvcsw - self.ru_nvcsw,
+            all.ru_nivcsw - self.ru_nivcsw};
 }
 
 } // namespace
@@ -50,7 +57,7 @@ int main(int argc, char** argv) {
         },
     }};
 
-    std::printf("mode  seconds  CPU ms/s  wake-ups/s  reads/s  EC writes/s\n");
+    std::printf("mode  seconds  CPU ms/s  wake-ups/s  preempted/s  reads/s  EC writes/s\n");
     for (std::int32_t mode : {0, 2}) {
         controller.setMode(mode);
         std::this_thread::sleep_for(100ms); // past the start's own work
@@ -59,9 +66,10 @@ int main(int argc, char** argv) {
         const auto writes = board.readout().counters().ecTransactions;
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const Usage after = usage();
-        std::printf("%4d  %7d  %8.3f  %10.2f  %7.2f  %11.2f\n", mode, seconds,
+        std::printf("%4d  %7d  %8.3f  %10.2f  %11.2f  %7.2f  %11.2f\n", mode, seconds,
                     1000.0 * (after.cpu - before.cpu) / seconds,
                     double(after.wakeups - before.wakeups) / seconds,
+                    double(after.preempted - before.preempted) / seconds,
                     double(bridge.reads(board::kCpuTemperatureItem) - reads) / seconds,
                     double(board.readout().counters().ecTransactions - writes) / seconds);
     }

@@ -1,8 +1,10 @@
 #include "audio_signals.h"
 #include "service/band_analysis.h"
 
+#include <bit>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <random>
 
 using service::KISS_FFT;
 
@@ -95,4 +97,31 @@ TEST(SpectrumAnalysis, ReportsAtMostThreeBands) {
     EXPECT_EQ(KISS_FFT(5).transform(bytes.data(), 480, 2).size(), 3u);
     EXPECT_EQ(KISS_FFT(2).transform(bytes.data(), 480, 2).size(), 2u);
     EXPECT_TRUE(KISS_FFT(0).transform(bytes.data(), 480, 2).empty());
+}
+
+// The analyser keeps plans and buffers across packets; whatever length came before,
+// its bands must be the per-packet computation's to the bit. Every length up to
+// 1100 frames, each followed by a return to 480 (kept) and to half the length (long evicted), in
+// stereo and mono, with noisy music so every bin differs.
+TEST(BandAnalysis, KeptPlansGiveTheBandsOfAFreshOneForEveryLength) {
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    service::BandAnalyzer analyzer;
+    auto check = [&](int frames, int channels) {
+        const auto bytes = audio_signals::packet(frames, channels, [&](int i, int) {
+            return std::int16_t(audio_signals::cosine(i, frames, 3.3, 12000) + sample(random) / 4);
+        });
+        const auto expected = analyse(bytes, frames, channels);
+        const auto got = analyzer.bands(bytes.data(), frames, std::uint32_t(channels));
+        for (std::size_t b = 0; b < 3; ++b)
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(got[b]),
+                      std::bit_cast<std::uint32_t>(expected[b]))
+                << frames << " frames, " << channels << " channels, band " << b;
+    };
+    for (int channels : {2, 1})
+        for (int frames = 1; frames <= 1100; ++frames) {
+            check(frames, channels);
+            check(480, channels);
+            check(frames / 2 + 1, channels);
+        }
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -22,9 +23,14 @@
 
 #ifndef _WIN32
 #include "audio_signals.h"
+#include "dbus/realtime_kit_adaptor.h"
+#include "private_bus.h"
 #include "service/music_effect.h"
 #include "tone_player.h"
 #include "vanishing_server.h"
+
+#include <filesystem>
+#include <unistd.h>
 #endif
 
 using namespace std::chrono_literals;
@@ -49,7 +55,7 @@ struct PrintedLines {
 
 struct Packets {
     std::atomic<std::uint64_t> count{0}, frames{0};
-    std::atomic<std::uint32_t> channels{0};
+    std::atomic<std::uint32_t> channels{0}, shortest{~0u};
     std::atomic<int> loudest{0};
 
     service::PacketCallback callback() {
@@ -63,6 +69,8 @@ struct Packets {
             channels = ch;
             frames += n;
             ++count;
+            if (n < shortest)
+                shortest = n;
         };
     }
 };
@@ -121,6 +129,20 @@ TEST_F(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
 
 #else
 
+// The latency the default sink runs at ("configured N usec" of pactl).
+long sinkLatencyUsec() {
+    FILE* pipe = popen("pactl list sinks", "r");
+    if (!pipe)
+        return -1;
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        text.append(buffer, n);
+    pclose(pipe);
+    const auto at = text.find("configured ");
+    return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 11);
+}
+
 TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     PrintedLines printed;
     Packets packets;
@@ -128,6 +150,9 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     capture.setCallback(packets.callback());
     capture.start();
     ASSERT_TRUE(capture.waitStreaming(5000)) << printed.last();
+    // The capture alone leaves the sink at the latency the players ask for (none
+    // play yet): it must not pull every program into 10 ms blocks.
+    EXPECT_GT(sinkLatencyUsec(), 100000);
     play(1000, 200ms);
     EXPECT_TRUE(eventually([&] { return packets.loudest > 8000; })) << packets.loudest;
     capture.stop();
@@ -135,9 +160,61 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     EXPECT_EQ(capture.result(), 0);
     EXPECT_EQ(packets.channels, 2u);
     EXPECT_EQ(capture.frameCount(), packets.frames.load());
-    // 10 ms fragments: about 100 packets a second, not a few large ones.
-    EXPECT_GE(packets.count * 960, packets.frames.load());
+    // Packets of 10 ms, every one: not a few large ones, and not the player's 5 ms
+    // blocks either.
+    EXPECT_GE(packets.shortest, 480u);
+    EXPECT_EQ(packets.count * 480, packets.frames.load());
     EXPECT_EQ(printed.last().rfind("Received stop event after ", 0), 0u) << printed.last();
+}
+
+// A real-time broker of the test's own on a private bus standing in for the system
+// bus; it records what it was asked and grants it (without changing anything).
+class FakeRealtimeKit final
+    : public sdbus::AdaptorInterfaces<org::freedesktop::RealtimeKit1_adaptor> {
+public:
+    explicit FakeRealtimeKit(sdbus::IConnection& connection)
+        : AdaptorInterfaces(connection, "/org/freedesktop/RealtimeKit1") {
+        registerAdaptor();
+    }
+    ~FakeRealtimeKit() { unregisterAdaptor(); }
+
+    std::mutex mutex;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> requests;
+
+private:
+    void MakeThreadRealtime(const std::uint64_t& thread, const std::uint32_t& priority) override {
+        std::lock_guard lock(mutex);
+        requests.emplace_back(thread, priority);
+    }
+};
+
+TEST(PulseCapture, TheCaptureThreadAsksTheRealtimeBrokerForItself) {
+    testing_support::PrivateBus bus;
+    ASSERT_TRUE(bus.running());
+    testing_support::ScopedEnvironment system("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
+    auto connection = sdbus::createSystemBusConnection("org.freedesktop.RealtimeKit1");
+    FakeRealtimeKit kit(*connection);
+    connection->enterEventLoopAsync();
+
+    PrintedLines printed;
+    LoopbackCapture capture;
+    capture.start();
+    ASSERT_TRUE(capture.waitStreaming(5000)) << printed.last();
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> requests;
+    {
+        std::lock_guard lock(kit.mutex);
+        requests = kit.requests;
+    }
+    // Its own thread id (a thread of this process, not the one that started it),
+    // at a low real-time priority; and, granted, nothing is printed about priority.
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].first, std::uint64_t(getpid()));
+    EXPECT_TRUE(std::filesystem::exists("/proc/self/task/" + std::to_string(requests[0].first)));
+    EXPECT_EQ(requests[0].second, 5u);
+    capture.stop();
+    for (const auto& line : printed.lines)
+        EXPECT_EQ(line.find("priority"), std::string::npos) << line;
+    connection->leaveEventLoop();
 }
 
 TEST(PulseCapture, WithoutAServerTheRunFailsAndALaterStartTriesAgain) {
