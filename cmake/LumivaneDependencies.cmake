@@ -42,3 +42,25 @@ else()
         INTERFACE_INCLUDE_DIRECTORIES ${LUMIVANE_JSON_INCLUDE})
     add_library(lumivane::json ALIAS lumivane_json)
 endif()
+
+# Qt 5 for the control panel. Natively Debian's (found where the panel is built);
+# for Windows the static build scripts/bootstrap makes in the dependency cache, one
+# per triplet. A Windows build without it leaves viruv.exe out and says so.
+if(LUMIVANE_FUZZ)
+    set(LUMIVANE_WITH_PANEL OFF)
+elseif(LUMIVANE_NATIVE)
+    set(LUMIVANE_WITH_PANEL ON)
+else()
+    set(LUMIVANE_QT_DIR ${LUMIVANE_DEPS_DIR}/${LUMIVANE_MINGW_TRIPLET}/qt5
+        CACHE PATH "Static Qt 5 for this Windows target")
+    if(EXISTS ${LUMIVANE_QT_DIR}/lib/cmake/Qt5/Qt5Config.cmake)
+        find_package(Qt5 5.15 REQUIRED COMPONENTS Widgets Test
+            PATHS ${LUMIVANE_QT_DIR} NO_DEFAULT_PATH)
+        set(LUMIVANE_WITH_PANEL ON)
+    else()
+        set(LUMIVANE_WITH_PANEL OFF)
+        message(WARNING "viruv.exe is left out of this build: no Qt 5 for "
+            "${LUMIVANE_MINGW_TRIPLET} in ${LUMIVANE_QT_DIR} (LUMIVANE_QT_TRIPLETS="
+            "${LUMIVANE_MINGW_TRIPLET} scripts/bootstrap builds it)")
+    endif()
+endif()
