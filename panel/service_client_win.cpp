@@ -38,13 +38,20 @@ bool serverWentAway(HRESULT hr) {
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
 }
 
+// Wine's COM hands out the class of a server that is revoking it at that moment,
+// and the activation then fails with no more than E_FAIL.
+bool activationMetStoppingServer(HRESULT hr) {
+    return serverWentAway(hr) || hr == E_FAIL;
+}
+
 // Runs `use` on a fresh object: its result, or the failure to make the object.
 template <typename Use>
-HRESULT onFreshObject(const CLSID& clsid, Use& use) {
+HRESULT onFreshObject(const CLSID& clsid, Use& use, bool& created) {
     ILightControl* control = nullptr;
     const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILightControl,
                                         reinterpret_cast<void**>(&control));
-    if (hr != S_OK) {
+    created = hr == S_OK;
+    if (!created) {
         if (SUCCEEDED(hr))
             control->Release();
         return FAILED(hr) ? hr : E_UNEXPECTED;
@@ -61,9 +68,10 @@ bool withService(Use&& use) {
     HRESULT hr = E_FAIL;
     CLSID clsid;
     if (SUCCEEDED(classOf(clsid))) {
-        hr = onFreshObject(clsid, use);
-        if (serverWentAway(hr))
-            hr = onFreshObject(clsid, use);
+        bool created = false;
+        hr = onFreshObject(clsid, use, created);
+        if (created ? serverWentAway(hr) : activationMetStoppingServer(hr))
+            hr = onFreshObject(clsid, use, created);
     }
     if (SUCCEEDED(initialised))
         CoUninitialize();

@@ -91,7 +91,14 @@ HRESULT runLocalServer() {
         DispatchMessageW(&message);
     }
     CoRevokeClassObject(cookie);
-    Sleep(kLingerMs);
+    // A client may have reached the class between the last release and the revoke
+    // (Wine's COM does not suspend it): its object is served until it lets go too.
+    // New clients meanwhile get a server of their own.
+    do {
+        if (ComModule::instance().count() > 0)
+            WaitForSingleObject(shutdown.get(), INFINITE);
+        Sleep(kLingerMs);
+    } while (ComModule::instance().count() > 0);
     return S_OK;
 }
 

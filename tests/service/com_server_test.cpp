@@ -331,6 +331,36 @@ TEST_F(ComServerTest, ComStartsTheRegisteredServerWhichEndsAfterTheLastRelease) 
     EXPECT_TRUE(serverEnds());
 }
 
+// A client keeping the class factory gets an object from a server that has just let
+// go of its last one and is on its way out (COM clients calling back to back meet the
+// same moment): that object is served for as long as it is held.
+TEST_F(ComServerTest, AnObjectTakenWhileTheServerStopsIsServedToItsRelease) {
+    ASSERT_EQ(lumivane(L"/RegServer"), 0);
+    CLSID clsid;
+    ASSERT_EQ(CLSIDFromProgID(L"Lumivane.LightControl.1", &clsid), S_OK);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    ILightControl* first = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ILightControl, reinterpret_cast<void**>(&first)),
+              S_OK);
+    EXPECT_EQ(first->put_Mode(1), S_OK);
+    first->Release();
+
+    ILightControl* late = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_ILightControl, reinterpret_cast<void**>(&late)),
+              S_OK);
+    std::this_thread::sleep_for(1500ms); // past the second a stopping server lingers
+    SHORT mode = -1;
+    EXPECT_EQ(late->get_Mode(&mode), S_OK);
+    EXPECT_EQ(mode, 1);
+    EXPECT_EQ(late->put_Mode(0), S_OK);
+    late->Release();
+    factory->Release();
+    EXPECT_TRUE(serverEnds());
+}
+
 constexpr const wchar_t* kServiceName = L"Vantor LED Control Service";
 
 class ServiceHandle {
