@@ -15,6 +15,7 @@
 #include <ostream>
 #include <span>
 #include <stdexcept>
+#include <vector>
 #include <windows.h>
 
 namespace virtualboard {
@@ -459,6 +460,64 @@ void deleteTree(const std::wstring& key) {
                                  ": error " + std::to_string(removed));
 }
 
+// Wine's COM, when the last stub of an interface in the process goes, unregisters
+// that interface from RPC and waits for its calls to end; a client's release racing
+// another client's call can wait there for ever, holding both processes. An object
+// of our own, marshalled for the server's whole life, keeps the bridge's interfaces
+// registered, so a client's release never gets there. It holds no board and does
+// not count as a client.
+class InterfaceKeeper final : public IDispatch {
+public:
+    InterfaceKeeper() {
+        for (const IID* iid : {&IID_IUnknown, &IID_IDispatch}) {
+            IStream* stream = nullptr;
+            if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+                continue;
+            if (SUCCEEDED(CoMarshalInterface(stream, *iid, static_cast<IDispatch*>(this),
+                                             MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG)))
+                streams_.push_back(stream);
+            else
+                stream->Release();
+        }
+    }
+    // Before CoUninitialize.
+    ~InterfaceKeeper() {
+        for (IStream* stream : streams_) {
+            const LARGE_INTEGER start{};
+            stream->Seek(start, STREAM_SEEK_SET, nullptr);
+            CoReleaseMarshalData(stream);
+            stream->Release();
+        }
+    }
+    InterfaceKeeper(const InterfaceKeeper&) = delete;
+    InterfaceKeeper& operator=(const InterfaceKeeper&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+            *object = static_cast<IDispatch*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    std::vector<IStream*> streams_;
+};
+
 } // namespace
 
 int serveBridge(const std::filesystem::path& image, const BridgeServing& serving,
@@ -474,6 +533,7 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
         return 1;
     }
     int status = 0;
+    std::optional<InterfaceKeeper> keeper(std::in_place);
     DWORD cookie = 0;
     const HRESULT hr = CoRegisterClassObject(kBridgeClassId, &factory, CLSCTX_LOCAL_SERVER,
                                              REGCLS_MULTIPLEUSE, &cookie);
@@ -485,6 +545,7 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
         CoRevokeClassObject(cookie);
         server.waitForNone(stop);
     }
+    keeper.reset();
     CoUninitialize();
     return status;
 }
