@@ -81,17 +81,7 @@ public:
     HWND waitForWindow() const {
         for (DWORD waited = 0; waited < kPatienceMs && running(); waited += 100) {
             Search search{info_.dwProcessId, nullptr};
-            EnumWindows(
-                [](HWND window, LPARAM data) -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(data);
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(window, &pid);
-                    if (pid != s->pid || !IsWindowVisible(window))
-                        return TRUE;
-                    s->found = window;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&search));
+            EnumWindows(visibleWindowOf, reinterpret_cast<LPARAM>(&search));
             if (search.found)
                 return search.found;
             Sleep(100);
@@ -104,6 +94,16 @@ private:
         DWORD pid;
         HWND found;
     };
+    // A plain function: a lambda does not convert to the 32-bit build's stdcall.
+    static BOOL CALLBACK visibleWindowOf(HWND window, LPARAM data) {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid != s->pid || !IsWindowVisible(window))
+            return TRUE;
+        s->found = window;
+        return FALSE;
+    }
     PROCESS_INFORMATION info_{};
 };
 
