@@ -13,6 +13,7 @@
 #include <ole2.h>
 #include <optional>
 #include <ostream>
+#include <servprov.h>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -461,15 +462,16 @@ void deleteTree(const std::wstring& key) {
 }
 
 // Wine's COM, when the last stub of an interface in the process goes, unregisters
-// that interface from RPC and waits for its calls to end; a client's release racing
-// another client's call can wait there for ever, holding both processes. An object
-// of our own, marshalled for the server's whole life, keeps the bridge's interfaces
-// registered, so a client's release never gets there. It holds no board and does
-// not count as a client.
-class InterfaceKeeper final : public IDispatch {
+// that interface from RPC and waits for its calls to end, holding the lock that any
+// call handing out an object needs. The class's activation interface goes that way
+// when the class is revoked while a client activates it, and the bridge and the
+// client then wait for each other for ever. An object of our own, marshalled for the
+// server's whole life under each interface a client reaches here, keeps them
+// registered. It holds no board and does not count as a client.
+class InterfaceKeeper final : public IDispatch, public IServiceProvider {
 public:
     InterfaceKeeper() {
-        for (const IID* iid : {&IID_IUnknown, &IID_IDispatch}) {
+        for (const IID* iid : {&IID_IUnknown, &IID_IDispatch, &IID_IServiceProvider}) {
             IStream* stream = nullptr;
             if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
                 continue;
@@ -495,12 +497,15 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (!object)
             return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch))
             *object = static_cast<IDispatch*>(this);
-            return S_OK;
+        else if (IsEqualIID(iid, IID_IServiceProvider))
+            *object = static_cast<IServiceProvider*>(this);
+        else {
+            *object = nullptr;
+            return E_NOINTERFACE;
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -511,6 +516,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                                      UINT*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE QueryService(REFGUID, REFIID, void** object) override {
+        if (object)
+            *object = nullptr;
         return E_NOTIMPL;
     }
 
