@@ -38,22 +38,20 @@ bool serverWentAway(HRESULT hr) {
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
 }
 
-// Wine's COM hands out the class of a server that is revoking it at that moment,
-// and the activation then fails with no more than E_FAIL.
-bool activationMetStoppingServer(HRESULT hr) {
-    return serverWentAway(hr) || hr == E_FAIL;
-}
-
 // Runs `use` on a fresh object: its result, or the failure to make the object.
 template <typename Use>
-HRESULT onFreshObject(const CLSID& clsid, Use& use, bool& created) {
+HRESULT onFreshObject(const CLSID& clsid, Use& use) {
     ILightControl* control = nullptr;
     const HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_ILightControl,
                                         reinterpret_cast<void**>(&control));
-    created = hr == S_OK;
-    if (!created) {
+    if (hr != S_OK) {
         if (SUCCEEDED(hr))
             control->Release();
+        // Wine's COM hands out the class of a server that is revoking it at that
+        // moment, and the activation then fails with no more than E_FAIL. (From a
+        // member, E_FAIL is the member's answer and is not retried.)
+        if (hr == E_FAIL)
+            return CO_E_SERVER_STOPPING;
         return FAILED(hr) ? hr : E_UNEXPECTED;
     }
     const HRESULT result = use(*control);
@@ -68,10 +66,9 @@ bool withService(Use&& use) {
     HRESULT hr = E_FAIL;
     CLSID clsid;
     if (SUCCEEDED(classOf(clsid))) {
-        bool created = false;
-        hr = onFreshObject(clsid, use, created);
-        if (created ? serverWentAway(hr) : activationMetStoppingServer(hr))
-            hr = onFreshObject(clsid, use, created);
+        hr = onFreshObject(clsid, use);
+        if (serverWentAway(hr))
+            hr = onFreshObject(clsid, use);
     }
     if (SUCCEEDED(initialised))
         CoUninitialize();

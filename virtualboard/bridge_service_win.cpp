@@ -482,7 +482,6 @@ public:
                 stream->Release();
         }
     }
-    // Before CoUninitialize.
     ~InterfaceKeeper() {
         for (IStream* stream : streams_) {
             const LARGE_INTEGER start{};
@@ -543,19 +542,21 @@ int serveBridge(const std::filesystem::path& image, const BridgeServing& serving
         return 1;
     }
     int status = 0;
-    std::optional<InterfaceKeeper> keeper(std::in_place);
-    DWORD cookie = 0;
-    const HRESULT hr = CoRegisterClassObject(kBridgeClassId, &factory, CLSCTX_LOCAL_SERVER,
-                                             REGCLS_MULTIPLEUSE, &cookie);
-    if (FAILED(hr)) {
-        err << "vboard: bridge: cannot offer the class (0x" << std::hex << hr << std::dec << ")\n";
-        status = 1;
-    } else {
-        server.waitForIdle(serving.linger, stop);
-        CoRevokeClassObject(cookie);
-        server.waitForNone(stop);
+    {
+        const InterfaceKeeper keeper; // gone before CoUninitialize
+        DWORD cookie = 0;
+        const HRESULT hr = CoRegisterClassObject(kBridgeClassId, &factory, CLSCTX_LOCAL_SERVER,
+                                                 REGCLS_MULTIPLEUSE, &cookie);
+        if (FAILED(hr)) {
+            err << "vboard: bridge: cannot offer the class (0x" << std::hex << hr << std::dec
+                << ")\n";
+            status = 1;
+        } else {
+            server.waitForIdle(serving.linger, stop);
+            CoRevokeClassObject(cookie);
+            server.waitForNone(stop);
+        }
     }
-    keeper.reset();
     CoUninitialize();
     return status;
 }
