@@ -348,14 +348,22 @@ int create(Invocation& call) {
     std::filesystem::path hwioDir = Board::defaultLibraryDirectory(call.image);
     if (auto v = args.option("--hwio-dir"))
         hwioDir = *v;
+    // An installed board: the programs load the stand-in from the library directory,
+    // so no copy goes beside the image.
+    const bool noHwio = args.flag("--no-hwio");
     args.done();
+    if (noHwio && !options.missingExport.empty())
+        throw UsageError("--missing-export needs the copy --no-hwio leaves out");
 
     virtualboard::validate(options); // before anything is written
     std::unique_ptr<Board> board = Board::create(call.image, options, firmwareDir);
 
     std::filesystem::path toolDir = os::fileBesideExecutable("").parent_path();
     try {
-        virtualboard::installHwio(toolDir, hwioDir, options.missingExport);
+        if (noHwio)
+            hwioDir.clear();
+        else
+            virtualboard::installHwio(toolDir, hwioDir, options.missingExport);
     } catch (const BoardError& error) {
         if (!options.missingExport.empty())
             throw;
@@ -456,6 +464,7 @@ const std::vector<Command>& commands() {
           {"--no-table-service", "leave the firmware directory empty"},
           {"--firmware-dir DIR", "firmware-table directory (default IMAGE.firmware)"},
           {"--hwio-dir DIR", "where to install the HwIO stand-in (default IMAGE.hwio)"},
+          {"--no-hwio", "no stand-in beside the image (the installed one is loaded)"},
           {"--busy never|always|reads:N", "EC status behaviour (default never)"},
           {"--firmware-lock MS", "the firmware owns the global lock for MS ms"},
           {"--open-fails", "HWIO_Open returns 0"},
