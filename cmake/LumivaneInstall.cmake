@@ -33,3 +33,15 @@ install(FILES ${filled}/system-services/Lumivane.LightControl.service
 install(FILES ${PROJECT_SOURCE_DIR}/data/dbus/Lumivane.LightControl.conf
     DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
 install(FILES ${filled}/viruv.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# A machine without the board: the virtual board's ACPI bridge on the system bus, its
+# unit started by the bus over the board image in the service's state directory.
+configure_file(${PROJECT_SOURCE_DIR}/data/dbus/tavlexCom.axdata.system.service.in
+    ${filled}/system-services/tavlexCom.axdata.service @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/data/systemd/lumivane-vboard-bridge.service.in
+    ${filled}/lumivane-vboard-bridge.service @ONLY)
+install(FILES ${filled}/lumivane-vboard-bridge.service DESTINATION ${LUMIVANE_SYSTEMD_UNIT_DIR})
+install(FILES ${filled}/system-services/tavlexCom.axdata.service
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system-services)
+install(FILES ${PROJECT_SOURCE_DIR}/data/dbus/tavlexCom.axdata.conf
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/dbus-1/system.d)
