@@ -150,10 +150,18 @@ TEST(BandAnalysis, TheBandsOfTenAndTwentyMillisecondPacketsAreUnchanged) {
         int frames;
         std::uint32_t low, mid, high;
     };
+    // Each build's own: the kissfft of the Windows builds (built from source) and
+    // Debian's differ in the last bit of a few bins.
     const std::vector<Pinned> pins = {
+#ifdef _WIN32
+        {441, 0x40401805, 0x417776ac, 0x3f3ac7d0},
+        {480, 0x4034c256, 0x414785fd, 0x3f7d6605},
+        {960, 0x3ffe47b5, 0x4207e2b9, 0x3f870131},
+#else
         {441, 0x40401805, 0x417776ac, 0x3f3ac7d0},
         {480, 0x4034c256, 0x414785fd, 0x3f7d6604},
         {960, 0x3ffe47b6, 0x4207e2b9, 0x3f870131},
+#endif
     };
     for (const Pinned& pinned : pins) {
         const auto bytes = integerMusic(pinned.frames);
