@@ -180,10 +180,11 @@ public:
     // -1 once every writer has closed its end.
     int fd() const { return fd_; }
 
-    // Reads what is there without waiting.
+    // Reads what is there without waiting, 64 KiB at most: a helper that writes
+    // without end must not keep its reader from a stop.
     void drain() {
         char buffer[4096];
-        while (fd_ >= 0) {
+        for (int reads = 0; fd_ >= 0 && reads < 16; ++reads) {
             const ssize_t got = ::read(fd_, buffer, sizeof buffer);
             if (got < 0 && errno == EINTR)
                 continue;
