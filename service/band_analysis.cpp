@@ -26,6 +26,31 @@ Plan forwardPlan(std::int32_t frames) {
     return plan;
 }
 
+// kissfft's generic-butterfly work for the factors of n above 5, up to just past
+// `limit` (a factor of 17 or more is past any limit used here).
+int genericWork(std::uint32_t n, int limit) {
+    for (std::uint32_t p : {2u, 3u, 5u})
+        while (n % p == 0)
+            n /= p;
+    int work = 0;
+    for (std::uint32_t p : {7u, 11u, 13u})
+        while (n % p == 0 && work <= limit) {
+            n /= p;
+            work += int(p) - 1;
+        }
+    return n == 1 ? work : limit + 1;
+}
+
+// The largest 2^a 3^b 5^c at most n (n >= 1).
+std::int64_t largestSmooth(std::int64_t n) {
+    std::int64_t best = 1;
+    for (std::int64_t a = 1; a <= n; a *= 2)
+        for (std::int64_t b = a; b <= n; b *= 3)
+            for (std::int64_t c = b; c <= n; c *= 5)
+                best = std::max(best, c);
+    return best;
+}
+
 // The first two channels mixed to one (a mono stream counts its one channel twice).
 void mixDown(const std::uint8_t* samples, std::size_t frames, std::uint32_t channels,
              kiss_fft_cpx* input) {
@@ -78,6 +103,13 @@ double magnitude(float power) {
 
 } // namespace
 
+std::int32_t analysedFrames(std::int32_t frames) {
+    constexpr int kMostGenericWork = 12;
+    if (frames < 1 || genericWork(std::uint32_t(frames), kMostGenericWork) <= kMostGenericWork)
+        return frames;
+    return std::int32_t(largestSmooth(frames));
+}
+
 std::vector<float> KISS_FFT::transform(const std::uint8_t* samples, std::int32_t frames,
                                        std::uint32_t channels) const {
     const std::uint32_t reported = std::min<std::uint32_t>(bandCount_, 3);
@@ -86,20 +118,21 @@ std::vector<float> KISS_FFT::transform(const std::uint8_t* samples, std::int32_t
     if (frames < 1 || samples == nullptr || channels == 0)
         return std::vector<float>(reported, 0.0f);
 
-    const auto n = std::size_t(frames);
+    const std::int32_t length = analysedFrames(frames);
+    const auto n = std::size_t(length);
     std::vector<kiss_fft_cpx> input(n), output(n);
-    const Plan plan = forwardPlan(frames);
-    mixDown(samples, n, channels, input.data());
+    const Plan plan = forwardPlan(length);
+    mixDown(samples + std::size_t(frames - length) * channels * 2, n, channels, input.data());
     kiss_fft(plan.get(), input.data(), output.data());
 
-    const std::uint32_t half = std::uint32_t(frames) / 2;
+    const std::uint32_t half = std::uint32_t(length) / 2;
     std::vector<double> magnitudes(half);
     for (std::uint32_t j = 0; j < half; ++j)
         magnitudes[j] = magnitude(power(output[j]));
 
     std::vector<float> result;
     result.reserve(reported);
-    for (const BinRange& range : bandRanges(frames, bandCount_)) {
+    for (const BinRange& range : bandRanges(length, bandCount_)) {
         float value = 0.0f;
         for (std::int64_t k = range.first; k <= range.last; ++k)
             if (magnitudes[std::size_t(k)] > double(value))
@@ -112,10 +145,11 @@ std::vector<float> KISS_FFT::transform(const std::uint8_t* samples, std::int32_t
 
 struct BandAnalyzer::Workspace {
     explicit Workspace(std::int32_t n)
-        : frames(n), plan(forwardPlan(n)), input(std::size_t(n)), output(std::size_t(n)),
-          ranges(bandRanges(n, 3)) {}
+        : frames(n), length(analysedFrames(n)), plan(forwardPlan(length)),
+          input(std::size_t(length)), output(std::size_t(length)), ranges(bandRanges(length, 3)) {}
 
-    std::int32_t frames;
+    std::int32_t frames; // of the packets
+    std::int32_t length; // analysed, the last of them
     Plan plan;
     std::vector<kiss_fft_cpx> input, output;
     std::vector<BinRange> ranges;
@@ -145,7 +179,8 @@ std::array<float, 3> BandAnalyzer::bands(const std::uint8_t* samples, std::int32
     if (frames < 1 || samples == nullptr || channels == 0)
         return values;
     Workspace& w = workspaceFor(frames);
-    mixDown(samples, std::size_t(frames), channels, w.input.data());
+    mixDown(samples + std::size_t(frames - w.length) * channels * 2, std::size_t(w.length),
+            channels, w.input.data());
     kiss_fft(w.plan.get(), w.input.data(), w.output.data());
     // The magnitude grows with the power at every rounding step, so the loudest bin's
     // magnitude is the band's maximum: one square root per band instead of per bin.

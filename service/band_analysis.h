@@ -19,10 +19,22 @@ public:
                                          std::uint32_t channels) const = 0;
 };
 
-// One forward transform over the whole packet (single precision), magnitudes of
+// How many of a packet's frames the analysis transforms: its last analysedFrames(N).
+// kissfft has butterflies of its own for the factors 2, 3 and 5; any other prime p
+// goes through its generic butterfly, about p - 1 times the work per point, so that a
+// prime length is quadratic (3833 frames, 10 ms at 383300 Hz: 2600 times a 3840-frame
+// packet). A length whose factors above 5 add at most 12 such work (7, 11, 13 or 7 x 7:
+// 441 and 882 frames at 44100 and 88200 Hz) is transformed whole, at most about 3
+// times the cost of a well-factored length near it; any other over the largest length
+// at most N made of 2, 3 and 5 alone (3833 frames: the last 3750), which costs no more
+// than a well-factored packet does.
+std::int32_t analysedFrames(std::int32_t frames);
+
+// One forward transform over the packet's analysed frames (single precision), magnitudes of
 // the lower half of the spectrum, and for each band the largest magnitude inside a
 // logarithmically spaced range of bins: with three bands, bin 1 alone, bins 2 to
-// about sqrt(N), and the rest up to N/2 - 1. Bin 0 (the constant part) never counts.
+// about sqrt(N), and the rest up to N/2 - 1, N the analysed length. Bin 0 (the
+// constant part) never counts.
 //
 // The stream's first two channels are mixed to one; a mono stream counts its one
 // channel as both. Every intermediate keeps the precision it has here (single or

@@ -8,6 +8,7 @@
 #include "service/capture_wire.h"
 #include "service/loopback_capture.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -49,9 +50,18 @@ int main() {
     service::LoopbackCapture capture;
     capture.setCallback([&](const std::uint8_t* samples, std::uint32_t frames, std::uint32_t flags,
                             std::uint32_t channels) {
-        // The service has gone (or closed the channel): nobody to capture for.
-        if (!sendMessage(service::encodePacket(samples, frames, flags, channels)))
-            finish(0);
+        // 10 ms never hold more than the service takes in one packet; should a packet
+        // hold more, it goes in parts.
+        for (std::uint32_t sent = 0; sent < frames;) {
+            const std::uint32_t part = std::min(frames - sent, service::kWireMaxFrames);
+            const std::uint8_t* from = samples + std::size_t(sent) * channels * 2;
+            // The service has gone (or closed the channel): nobody to capture for.
+            if (!sendMessage(service::encodePacket(from, part, sent ? 0 : flags, channels))) {
+                finish(0);
+                return;
+            }
+            sent += part;
+        }
     });
     capture.setRunEndedCallback(finish);
     capture.start();

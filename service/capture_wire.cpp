@@ -3,7 +3,7 @@
 namespace service {
 namespace {
 
-constexpr std::size_t kPacketHeader = 12;
+constexpr std::size_t kPacketHeader = kWirePacketHeader;
 
 void putWord(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
@@ -16,6 +16,29 @@ std::uint32_t word(std::span<const std::uint8_t> bytes, std::size_t offset) {
 }
 
 } // namespace
+
+std::string helperOutputLine(std::string_view line) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = "lumivane-capture: ";
+    const std::size_t end = out.size() + kHelperLineMax;
+    for (const char c : line) {
+        const auto byte = std::uint8_t(c);
+        const bool plain = byte >= 0x20 && byte < 0x7F && byte != '\\';
+        if (out.size() + (plain ? 1 : 4) > end) {
+            out += "...";
+            break;
+        }
+        if (plain) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        }
+    }
+    out += '\n';
+    return out;
+}
 
 std::vector<std::uint8_t> encodePacket(const std::uint8_t* samples, std::uint32_t frames,
                                        std::uint32_t flags, std::uint32_t channels) {
@@ -45,7 +68,8 @@ WireMessage decodeWireMessage(std::span<const std::uint8_t> message) {
         return WireError{"a packet of " + std::to_string(packet.channels) + " channels"};
     // 64-bit: frames times channels cannot wrap around to the real size.
     const std::uint64_t expected = std::uint64_t(packet.frames) * packet.channels * 2;
-    if (packet.frames == 0 || expected != message.size() - kPacketHeader)
+    if (packet.frames == 0 || packet.frames > kWireMaxFrames ||
+        expected != message.size() - kPacketHeader)
         return WireError{"a packet of " + std::to_string(packet.frames) + " frames in " +
                          std::to_string(message.size() - kPacketHeader) + " bytes"};
     packet.samples = message.subspan(kPacketHeader);

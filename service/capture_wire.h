@@ -5,9 +5,11 @@
 // flags and channels, then the frames of 16-bit samples) or the end of the
 // helper's capture run (one 32-bit word, the run's result).
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -28,11 +30,26 @@ struct WireError {
 };
 using WireMessage = std::variant<WirePacket, WireRunEnded, WireError>;
 
-// More channels than any sound server hands out; a bound on what the service
-// accepts from the other side.
+// Bounds on what the service accepts from the other side, which is the seat user's:
+// as many channels as PulseAudio allows (PA_CHANNELS_MAX), and as many frames as a
+// packet of 10 ms (what the capture hands over) holds at its highest sample rate,
+// 384000 Hz (PA_RATE_MAX). The analysis of a packet is bounded by its frames.
 inline constexpr std::uint32_t kWireMaxChannels = 32;
-// A second of 32 channels at 192 kHz would not fit; packets are 10 ms.
-inline constexpr std::size_t kWireMaxMessage = 256 * 1024;
+inline constexpr std::uint32_t kWireMaxFrames = 3840;
+inline constexpr std::size_t kWirePacketHeader = 12;
+// 245 772 bytes: the largest packet.
+inline constexpr std::size_t kWireMaxMessage =
+    kWirePacketHeader + std::size_t(kWireMaxFrames) * kWireMaxChannels * 2;
+
+// What the helper writes on its standard output and error comes from the user's side
+// as well (its sound server's names for the sinks, say). The service prints each line
+// of it as helperOutputLine gives it: after a prefix of its own ("lumivane-capture: "),
+// so that no line can pass for one of the service's or choose its priority in the
+// journal ("<0>..."), with printable ASCII as it is and any other byte as \xNN, cut
+// at kHelperLineMax characters, newline added. kHelperLinesPerRun lines a run at most.
+inline constexpr std::size_t kHelperLineMax = 400;
+inline constexpr int kHelperLinesPerRun = 40;
+std::string helperOutputLine(std::string_view line);
 
 std::vector<std::uint8_t> encodePacket(const std::uint8_t* samples, std::uint32_t frames,
                                        std::uint32_t flags, std::uint32_t channels);

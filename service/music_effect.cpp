@@ -39,7 +39,7 @@ MusicEffect::MusicEffect(std::unique_ptr<CaptureSource> capture,
                                                            std::uint32_t channels) {
         guard([&] { effect_->analyze(samples, frames, channels); });
     });
-    capture_->setRunEndedCallback([this](std::int32_t result) {
+    capture_->setRunEndedCallback([this](std::int32_t) {
         // No packets now: the LEDs fade out rather than hold the last loud one. (A run
         // that never delivered one left the bands as they were.)
         if (capture_->frameCount() > 0)
@@ -47,7 +47,6 @@ MusicEffect::MusicEffect(std::unique_ptr<CaptureSource> capture,
         {
             std::lock_guard lock(restartMutex_);
             runEnded_ = true;
-            followDefault_ = result == kCaptureDefaultChanged;
         }
         restartWake_.notify_all();
     });
@@ -88,22 +87,24 @@ void MusicEffect::stop() {
 }
 
 void MusicEffect::restartEndedRuns() {
+    using Clock = std::chrono::steady_clock;
     std::chrono::milliseconds pause = kFirstRetry;
+    Clock::time_point started = Clock::now(); // the run start() began
     std::unique_lock lock(restartMutex_);
     for (;;) {
         restartWake_.wait(lock, [this] { return stopping_ || runEnded_; });
         if (stopping_)
             return;
         runEnded_ = false;
-        if (!followDefault_ && restartWake_.wait_for(lock, pause, [this] { return stopping_; }))
+        if (Clock::now() - started >= kSteadyRun)
+            pause = kFirstRetry;
+        if (restartWake_.wait_for(lock, pause, [this] { return stopping_; }))
             return;
         lock.unlock();
         capture_->stop(); // the ended run's thread
         capture_->start();
-        // A run that reaches the stream starts the pauses over; one that fails again
-        // waits twice as long next time.
-        const bool streaming = capture_->waitStreaming(std::uint32_t(kLastRetry.count()));
-        pause = streaming ? kFirstRetry : std::min(pause * 2, kLastRetry);
+        started = Clock::now();
+        pause = std::min(pause * 2, kLastRetry);
         lock.lock();
     }
 }

@@ -36,10 +36,14 @@ public:
     MusicEffect& operator=(const MusicEffect&) = delete;
 
     // A capture run that ends by itself (the sound server restarted, the output went
-    // away) is started again after a pause that doubles from the first to the last
-    // of these; one that ended to follow a new default output, at once.
+    // away, another output became the default) is started again after a pause. The
+    // pause doubles from the first to the last of these with every run that ends
+    // within kSteadyRun of its start, and starts over after a run that lasted: a
+    // sound server that keeps failing, or keeps changing its default output, costs
+    // a start every kLastRetry at most.
     static constexpr std::chrono::milliseconds kFirstRetry{100};
     static constexpr std::chrono::milliseconds kLastRetry{5000};
+    static constexpr std::chrono::milliseconds kSteadyRun{5000};
 
     // Both are no-ops in the state they would reach. stop() returns once the capture
     // and the colour thread have ended: no analysis runs and no colour is written
@@ -66,7 +70,6 @@ private:
     std::mutex restartMutex_;
     std::condition_variable restartWake_;
     bool runEnded_ = false;
-    bool followDefault_ = false;
     bool stopping_ = false;
 };
 

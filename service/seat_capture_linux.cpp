@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -16,8 +18,11 @@
 #include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -44,24 +49,23 @@ struct Launch {
     std::vector<gid_t> groups;
     uid_t uid;
     gid_t gid;
+    pid_t parent;
+    int highestDescriptor; // for closing them one by one where close_range is missing
 };
 
 Launch prepareLaunch(const std::filesystem::path& helper, const SeatUser& user) {
-    Launch launch{helper.string(), {}, {}, uid_t(user.uid), gid_t(user.gid)};
+    rlimit files{};
+    const int highest = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                            ? int(std::min<rlim_t>(files.rlim_cur, 1 << 20))
+                            : 1 << 20;
+    Launch launch{helper.string(), {}, {}, uid_t(user.uid), gid_t(user.gid), ::getpid(), highest};
     std::string home = "/";
     passwd entry{};
     passwd* found = nullptr;
     std::vector<char> buffer(16384);
     if (::getpwuid_r(launch.uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
         home = entry.pw_dir;
-        // The supplementary groups (the "audio" group, say) as a log-in would give them.
-        int count = 64;
-        launch.groups.resize(std::size_t(count));
-        if (::getgrouplist(entry.pw_name, launch.gid, launch.groups.data(), &count) < 0) {
-            launch.groups.resize(std::size_t(count));
-            ::getgrouplist(entry.pw_name, launch.gid, launch.groups.data(), &count);
-        }
-        launch.groups.resize(std::size_t(count));
+        launch.groups = loginGroups(entry.pw_name, launch.gid);
     }
     if (launch.groups.empty())
         launch.groups.push_back(launch.gid);
@@ -73,37 +77,253 @@ Launch prepareLaunch(const std::filesystem::path& helper, const SeatUser& user) 
     return launch;
 }
 
-// The helper as `user`, with `channel` as its descriptor 3; -1 when it cannot start.
-pid_t spawnHelper(const Launch& launch, int channel) {
+// The helper as `user` in a process group of its own, with /dev/null as its standard
+// input, `output` as its standard output and error, `channel` as its descriptor 3 and
+// no other; -1 when it cannot start.
+pid_t spawnHelper(const Launch& launch, int channel, int output) {
     std::vector<char*> environment;
     for (const std::string& entry : launch.environment)
         environment.push_back(const_cast<char*>(entry.c_str()));
     environment.push_back(nullptr);
     char* argv[] = {const_cast<char*>(launch.program.c_str()), nullptr};
     const bool switchUser = ::geteuid() != launch.uid;
+    const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nothing < 0)
+        return -1;
 
     const pid_t pid = ::fork();
-    if (pid != 0)
+    if (pid != 0) {
+        ::close(nothing);
+        // Here as well as in the child, so that the group exists whichever runs first.
+        if (pid > 0)
+            ::setpgid(pid, pid);
         return pid;
-    // The helper must not outlive the service it captures for.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    }
+    // A group of its own: the service's signals to the helper reach whatever it starts.
+    ::setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (channel == 3)
-        ::fcntl(3, F_SETFD, 0);
-    else if (::dup2(channel, 3) != 3)
-        ::_exit(126);
+    // Above the descriptors it gets first, so that none is overwritten before it is
+    // copied (the service may have been started with 0, 1 or 2 closed).
+    const int from[] = {nothing, output, output, channel};
+    int high[4];
+    for (int i = 0; i < 4; ++i)
+        if ((high[i] = ::fcntl(from[i], F_DUPFD_CLOEXEC, 10)) < 0)
+            ::_exit(126);
+    for (int i = 0; i < 4; ++i)
+        if (::dup2(high[i], i) != i) // dup2 leaves the copy open across the exec
+            ::_exit(126);
+    if (::close_range(4, ~0U, 0) != 0)
+        for (int fd = 4; fd < launch.highestDescriptor; ++fd)
+            ::close(fd);
     // Groups first: once the user id is given up, they could not be changed.
     if (switchUser && (::setgroups(launch.groups.size(), launch.groups.data()) != 0 ||
                        ::setresgid(launch.gid, launch.gid, launch.gid) != 0 ||
                        ::setresuid(launch.uid, launch.uid, launch.uid) != 0))
         ::_exit(126);
+    // The helper must not outlive the service it captures for. After the change of
+    // user, which clears the setting; a service already gone has no one to tell.
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != launch.parent)
+        ::_exit(126);
     ::execve(argv[0], argv, environment.data());
     ::_exit(127);
 }
 
+// SIGTERM or SIGKILL to the helper's group (to the helper alone should the group be
+// missing).
+void signalHelper(pid_t helper, int signal) {
+    if (::kill(-helper, signal) != 0)
+        ::kill(helper, signal);
+}
+
+int millisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
+}
+
 } // namespace
+
+std::vector<gid_t> loginGroups(const char* name, gid_t gid, GroupLister list) {
+    // The list may grow between two calls (an administrator adding groups): each try
+    // makes the room the one before asked for.
+    int room = 64;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::vector<gid_t> groups(static_cast<std::size_t>(room));
+        int count = room;
+        if (list(name, gid, groups.data(), &count) >= 0 && count >= 0 && count <= room) {
+            groups.resize(std::size_t(count));
+            if (std::find(groups.begin(), groups.end(), gid) == groups.end())
+                groups.push_back(gid);
+            return groups;
+        }
+        room = std::min(std::max(count, room * 2), 65536);
+    }
+    capturePrint("the groups of %s are unknown: the capture helper gets only group %u\n", name,
+                 unsigned(gid));
+    return {gid};
+}
+
+// What the helper writes, read while it runs and until it ended, and printed as
+// capture lines.
+class SeatCapture::HelperOutput {
+public:
+    explicit HelperOutput(int fd) : fd_(fd) {}
+    ~HelperOutput() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    HelperOutput(const HelperOutput&) = delete;
+    HelperOutput& operator=(const HelperOutput&) = delete;
+
+    // -1 once every writer has closed its end.
+    int fd() const { return fd_; }
+
+    // Reads what is there without waiting, 64 KiB at most: a helper that writes
+    // without end must not keep its reader from a stop.
+    void drain() {
+        char buffer[4096];
+        for (int reads = 0; fd_ >= 0 && reads < 16; ++reads) {
+            const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && errno == EAGAIN)
+                return;
+            if (got <= 0) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+            for (const char c : std::string_view(buffer, std::size_t(got))) {
+                if (c == '\n') {
+                    print();
+                } else if (partial_.size() <= kHelperLineMax) {
+                    partial_ += c; // the rest of a longer line is cut off anyway
+                }
+            }
+        }
+    }
+
+    // What is left, an unfinished line included.
+    void finish() {
+        drain();
+        if (!partial_.empty())
+            print();
+    }
+
+private:
+    void print() {
+        if (++lines_ <= kHelperLinesPerRun)
+            capturePrint("%s", helperOutputLine(partial_).c_str());
+        else if (lines_ == kHelperLinesPerRun + 1)
+            capturePrint("lumivane-capture: more lines than %d; the rest of this run's are not "
+                         "shown\n",
+                         kHelperLinesPerRun);
+        partial_.clear();
+    }
+
+    int fd_;
+    std::string partial_;
+    int lines_ = 0;
+};
+
+// Ends the helpers of ended runs, one after the other, on a thread of its own.
+class SeatCapture::Reaper {
+public:
+    struct Helper {
+        pid_t pid;
+        std::unique_ptr<HelperOutput> output;
+        std::string program;
+        std::string user;
+    };
+
+    ~Reaper() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    void end(Helper helper) {
+        std::unique_lock lock(mutex_);
+        if (!thread_.joinable()) {
+            try {
+                thread_ = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                // No thread: ended here, which takes kHelperEndLimit at most longer.
+                lock.unlock();
+                endNow(helper);
+                return;
+            }
+        }
+        helpers_.push_back(std::move(helper));
+        lock.unlock();
+        wake_.notify_all();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return closing_ || !helpers_.empty(); });
+            if (helpers_.empty())
+                return;
+            Helper helper = std::move(helpers_.front());
+            helpers_.pop_front();
+            lock.unlock();
+            endNow(helper);
+            lock.lock();
+        }
+    }
+
+    static void endNow(Helper& helper) {
+        signalHelper(helper.pid, SIGTERM);
+        const auto deadline = std::chrono::steady_clock::now() + kHelperEndLimit;
+        // Readable when the helper has ended; without pidfds, a look every 10 ms.
+        const int ended = int(::syscall(SYS_pidfd_open, helper.pid, 0));
+        int status = 0;
+        bool killed = false;
+        for (;;) {
+            const pid_t got = ::waitpid(helper.pid, &status, WNOHANG);
+            if (got == helper.pid || (got < 0 && errno != EINTR))
+                break;
+            const int left = millisecondsLeft(deadline);
+            if (left == 0) {
+                // Stopped, traced or deaf to SIGTERM: SIGKILL ends it whatever its user does.
+                signalHelper(helper.pid, SIGKILL);
+                killed = true;
+                while (::waitpid(helper.pid, &status, 0) < 0 && errno == EINTR) {
+                }
+                break;
+            }
+            pollfd fds[2] = {{ended, POLLIN, 0}, {helper.output->fd(), POLLIN, 0}};
+            ::poll(fds, 2, ended >= 0 ? left : std::min(left, 10));
+            if (fds[1].revents)
+                helper.output->drain();
+        }
+        if (ended >= 0)
+            ::close(ended);
+        // Whatever it started and left in its group.
+        ::kill(-helper.pid, SIGKILL);
+        helper.output->finish();
+        if (killed)
+            capturePrint("%s did not end within %lld ms of SIGTERM: killed\n",
+                         helper.program.c_str(), static_cast<long long>(kHelperEndLimit.count()));
+        else if (WIFEXITED(status) && WEXITSTATUS(status) >= 126)
+            capturePrint("%s did not start as %s (exit status %d)\n", helper.program.c_str(),
+                         helper.user.c_str(), WEXITSTATUS(status));
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Helper> helpers_;
+    bool closing_ = false;
+    std::thread thread_;
+};
 
 // The login manager: a connection with its own event loop that hears seat0's
 // session changes, and one for the questions of a run (a run asks while the loop
@@ -170,7 +390,8 @@ private:
 };
 
 SeatCapture::SeatCapture(std::filesystem::path helper)
-    : helper_(std::move(helper)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : helper_(std::move(helper)), reaper_(std::make_unique<Reaper>()),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     try {
         login_ = std::make_unique<Login>([this] {
             seatChanged_ = true;
@@ -184,6 +405,7 @@ SeatCapture::SeatCapture(std::filesystem::path helper)
 
 SeatCapture::~SeatCapture() {
     stop();
+    reaper_.reset(); // the last helpers ended
     login_.reset();
     if (wake_ >= 0)
         ::close(wake_);
@@ -270,38 +492,46 @@ std::int32_t SeatCapture::runOnce() {
         capturePrint("socketpair failed: %s\n", std::strerror(errno));
         return kFail;
     }
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        capturePrint("pipe2 failed: %s\n", std::strerror(errno));
+        ::close(channel[0]);
+        ::close(channel[1]);
+        return kFail;
+    }
+    ::fcntl(output[0], F_SETFL, O_NONBLOCK);
+    auto helperOutput = std::make_unique<HelperOutput>(output[0]);
     const Launch launch = prepareLaunch(helper_, *user);
-    const pid_t helper = spawnHelper(launch, channel[1]);
+    const pid_t helper = spawnHelper(launch, channel[1], output[1]);
     ::close(channel[1]);
+    ::close(output[1]);
     if (helper < 0) {
         capturePrint("cannot start %s: %s\n", launch.program.c_str(), std::strerror(errno));
         ::close(channel[0]);
         return kFail;
     }
-    const std::int32_t result = relay(channel[0]);
+    const std::int32_t result = relay(channel[0], *helperOutput);
     ::close(channel[0]);
-    ::kill(helper, SIGTERM);
-    int status = 0;
-    ::waitpid(helper, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) >= 126)
-        capturePrint("%s did not start as %s (exit status %d)\n", launch.program.c_str(),
-                     user->name.c_str(), WEXITSTATUS(status));
+    // Ended apart: the helper is the user's, and a stop must not wait on it.
+    reaper_->end({helper, std::move(helperOutput), launch.program, user->name});
     return result;
 }
 
 // Hands the helper's packets on until its run ends, the seat changes or the capture
 // stops; returns the run's result.
-std::int32_t SeatCapture::relay(int channel) {
+std::int32_t SeatCapture::relay(int channel, HelperOutput& output) {
     std::vector<std::uint8_t> buffer(kWireMaxMessage);
     std::optional<std::int32_t> ended;
     for (;;) {
-        pollfd fds[2] = {{channel, POLLIN, 0}, {wake_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
+        pollfd fds[3] = {{channel, POLLIN, 0}, {wake_, POLLIN, 0}, {output.fd(), POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0)
             continue;
         if (stopRequested_)
             return 0;
         if (seatChanged_)
             return kCaptureDefaultChanged;
+        if (fds[2].revents)
+            output.drain();
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
         const ssize_t size = ::recv(channel, buffer.data(), buffer.size(), MSG_TRUNC);

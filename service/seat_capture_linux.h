@@ -12,13 +12,16 @@
 #include "service/capture_source.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <grp.h>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace service {
 
@@ -29,8 +32,24 @@ struct SeatUser {
     std::string runtimeDirectory;
 };
 
+// The groups a log-in gives `name` (the "audio" group, say), `gid` among them, as
+// `list` (getgrouplist; tests bring their own) reports them; only `gid` when the list
+// cannot be had.
+using GroupLister = int (*)(const char* name, gid_t gid, gid_t* groups, int* count);
+std::vector<gid_t> loginGroups(const char* name, gid_t gid, GroupLister list = ::getgrouplist);
+
+// The helper runs as the seat user, who can stop it, trace it or make it ignore
+// SIGTERM: nothing the service waits for depends on its cooperation. A stop ends the
+// relay at once; the helper is ended apart, on a thread of the capture's own (SIGTERM
+// to its process group, kHelperEndLimit for it to exit, then SIGKILL). Its standard
+// output and error are the service's to read: what it writes is printed as capture
+// lines, each after a prefix of its own with anything unprintable escaped, so many a
+// run. It keeps no descriptor of the service's but its channel (descriptor 3), and
+// receives SIGTERM should the service die.
 class SeatCapture final : public CaptureSource {
 public:
+    static constexpr std::chrono::milliseconds kHelperEndLimit{500};
+
     // Follows the login manager on the system bus (DBUS_SYSTEM_BUS_ADDRESS when set).
     // Without one, nobody is ever at the seat; that is said once on standard error.
     explicit SeatCapture(std::filesystem::path helper);
@@ -58,15 +77,18 @@ public:
 
 private:
     class Login;
+    class HelperOutput;
+    class Reaper;
     enum class State { Idle, Starting, Streaming, Ended };
 
     std::int32_t runOnce();
-    std::int32_t relay(int channel);
+    std::int32_t relay(int channel, HelperOutput& output);
     void setState(State state);
     void wakeRun();
 
     std::filesystem::path helper_;
     std::unique_ptr<Login> login_;
+    std::unique_ptr<Reaper> reaper_;
     PacketCallback callback_;
     RunEndedCallback runEnded_;
     std::thread thread_;

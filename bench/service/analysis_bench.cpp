@@ -4,6 +4,7 @@
 // (the one the kept plans must match to the bit), the analyser with kept plans, and
 // the bare forward transform of the same length with a kept plan (the floor), and
 // reports their medians and ratios, so that a loaded machine slows all three alike.
+// BM_PrimeBesideWellFactored does the same for a prime length and a well-factored one.
 //
 //   build/linux/bin/music_analysis_bench
 //   valgrind --tool=callgrind build/linux/bin/music_analysis_bench --benchmark_filter=Bare/480
@@ -91,6 +92,34 @@ void BM_SideBySide(benchmark::State& state) {
     state.counters["per_packet_to_kept"] = p / k;
 }
 BENCHMARK(BM_SideBySide)->Arg(480)->Arg(441)->Arg(960)->MinTime(2.0);
+
+// A prime length beside a well-factored one of about its length (issue 30): the
+// analyser's cost for each, side by side, and the prime length's whole transform,
+// which is what its analysis cost before awkward lengths were bounded.
+void BM_PrimeBesideWellFactored(benchmark::State& state) {
+    const int prime = int(state.range(0)), smooth = int(state.range(1));
+    const auto primePacket = musicPacket(prime), smoothPacket = musicPacket(smooth);
+    service::BandAnalyzer analyzer;
+    BareTransform whole(prime);
+    std::vector<double> primeTimes, smoothTimes, wholeTimes;
+    for (auto _ : state) {
+        primeTimes.push_back(timed([&] { return analyzer.bands(primePacket.data(), prime, 2); }));
+        smoothTimes.push_back(
+            timed([&] { return analyzer.bands(smoothPacket.data(), smooth, 2); }));
+        wholeTimes.push_back(timed([&] { return whole.run(); }));
+    }
+    const double p = median(primeTimes), s = median(smoothTimes), w = median(wholeTimes);
+    state.counters["analysed_frames"] = service::analysedFrames(prime);
+    state.counters["prime_us"] = p;
+    state.counters["smooth_us"] = s;
+    state.counters["prime_to_smooth"] = p / s;
+    state.counters["whole_prime_us"] = w;
+}
+BENCHMARK(BM_PrimeBesideWellFactored)
+    ->Args({3833, 3840})
+    ->Args({1097, 1080})
+    ->Args({479, 480})
+    ->MinTime(2.0);
 
 // One of the three alone, for instruction counts under callgrind.
 void BM_PerPacket(benchmark::State& state) {

@@ -9,6 +9,7 @@
 #include "board/bios_item.h"
 #include "board_fixtures.h"
 #include "fake_acpi_bridge.h"
+#include "service/capture_wire.h"
 
 #include <cstdio>
 #include <cstring>
@@ -276,6 +277,20 @@ void ledController() {
     seed("led_controller", "colors", ops({{2, 0x00FF8000}, {3, 0xFFFF}, {0, 2}, {2, 0}}));
 }
 
+void captureWire() {
+    auto packet = [](std::uint32_t frames, std::uint32_t channels) {
+        Bytes samples(std::size_t(frames) * channels * 2);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = std::uint8_t(i * 37 + 11);
+        return service::encodePacket(samples.data(), frames, 0, channels);
+    };
+    seed("capture_wire", "stereo", packet(48, 2));
+    seed("capture_wire", "mono-prime", packet(47, 1));
+    seed("capture_wire", "eight-channels", packet(5, 8));
+    seed("capture_wire", "run-ended", service::encodeRunEnded(1));
+    seed("capture_wire", "helper-line", text("<0>sink \x1b[31mred\x1b[0m\r\\"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -291,5 +306,6 @@ int main(int argc, char** argv) {
     settingsFiles();
     bridgeReplies();
     ledController();
+    captureWire();
     return 0;
 }

@@ -46,3 +46,21 @@ TEST(CaptureWire, InconsistentMessagesAreRefused) {
         EXPECT_FALSE(std::get<WireError>(decoded).reason.empty());
     }
 }
+
+// The largest packet a sound server can give (10 ms at 384000 Hz in 32 channels)
+// passes; longer ones, which would only make the analysis costlier, are refused,
+// whatever their channels (a forged 131063-frame packet cost 34 s to analyse).
+TEST(CaptureWire, PacketsLongerThanTenMillisecondsAtTheHighestRateAreRefused) {
+    const std::vector<std::uint8_t> samples(kWireMaxMessage);
+    const auto largest = encodePacket(samples.data(), kWireMaxFrames, 0, kWireMaxChannels);
+    EXPECT_EQ(largest.size(), kWireMaxMessage);
+    EXPECT_EQ(kWireMaxFrames, 384000u / 100);
+    EXPECT_TRUE(std::holds_alternative<WirePacket>(decodeWireMessage(largest)));
+    for (std::uint32_t frames : {kWireMaxFrames + 1, 131063u}) {
+        const auto longer = encodePacket(samples.data(), frames, 0, 1);
+        const WireMessage decoded = decodeWireMessage(longer);
+        ASSERT_TRUE(std::holds_alternative<WireError>(decoded)) << frames;
+        EXPECT_NE(std::get<WireError>(decoded).reason.find(std::to_string(frames)),
+                  std::string::npos);
+    }
+}

@@ -131,17 +131,22 @@ protected:
     // What a fresh process would read from the file.
     std::int32_t storedMode() const { return settings::LightingSettings(settingsFile()).getMode(); }
 
+    // The music effect's capture is this process's own unless `capture` makes another.
     std::unique_ptr<service::LedController>
     makeController(std::chrono::milliseconds period = kPeriod,
-                   std::function<std::unique_ptr<os::Event>()> makeEvent = {}) {
+                   std::function<std::unique_ptr<os::Event>()> makeEvent = {},
+                   std::function<std::unique_ptr<service::CaptureSource>()> capture = {}) {
         if (!settings)
             settings = std::make_unique<settings::LightingSettings>(settingsFile());
         service::LedController::Collaborators parts{
             *settings,
             registry,
-            [] {
+            [capture] {
+                auto source = capture ? capture()
+                                      : std::make_unique<service::LocalCaptureSource>(
+                                            service::CaptureEndpoint::RenderLoopback);
                 return std::make_unique<service::MusicEffect>(
-                    service::CaptureEndpoint::RenderLoopback, std::make_unique<DiscardingOutput>(),
+                    std::move(source), std::make_unique<DiscardingOutput>(),
                     [](const std::function<void()>& work) { work(); });
             },
             period,

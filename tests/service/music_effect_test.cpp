@@ -187,3 +187,59 @@ TEST_F(EffectFixture, AFailedCaptureReportsAndAllowsALaterStart) {
     std::lock_guard lock(linesMutex);
     EXPECT_FALSE(lines.empty());
 }
+
+namespace {
+
+// A capture whose every run delivers one packet and ends at once to follow a new
+// default output, as with a sound server that keeps flipping its default sink.
+class FlippingCapture : public service::CaptureSource {
+public:
+    ~FlippingCapture() override { stop(); }
+    void setCallback(service::PacketCallback callback) override { callback_ = std::move(callback); }
+    void setRunEndedCallback(service::RunEndedCallback callback) override {
+        runEnded_ = std::move(callback);
+    }
+    void start() override {
+        if (thread_.joinable())
+            return;
+        ++starts;
+        thread_ = std::thread([this] {
+            const std::uint8_t silence[4] = {};
+            callback_(silence, 1, 0, 2);
+            runEnded_(service::kCaptureDefaultChanged);
+        });
+    }
+    void stop() override {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool waitStreaming(std::uint32_t) const override { return true; }
+    std::int32_t result() const override { return service::kCaptureDefaultChanged; }
+    std::uint32_t frameCount() const override { return 1; }
+
+    std::atomic<int> starts{0};
+
+private:
+    service::PacketCallback callback_;
+    service::RunEndedCallback runEnded_;
+    std::thread thread_;
+};
+
+} // namespace
+
+// Issue 30, Low 11: a run that ended to follow the default output was started again
+// at once, however often that happened.
+TEST(MusicEffectRestarts, RunsThatEndSoonAfterTheirStartAreStartedAgainWithBackOff) {
+    auto capture = std::make_unique<FlippingCapture>();
+    FlippingCapture& flipping = *capture;
+    MusicEffect effect(std::move(capture),
+                       std::make_unique<RecordingOutput>(std::make_shared<Recording>()),
+                       [](const std::function<void()>& work) { work(); });
+    effect.start();
+    // Pauses of 100, 200, 400 and 800 ms: five starts in 1.6 s at most.
+    std::this_thread::sleep_for(1600ms);
+    const int starts = flipping.starts;
+    effect.stop();
+    EXPECT_GE(starts, 3);
+    EXPECT_LE(starts, 5);
+}
