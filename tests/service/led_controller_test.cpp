@@ -195,6 +195,39 @@ TEST_F(ControllerTest, AThermalThreadStuckInAFirmwareCallWedgesNoModeChange) {
     bridge.beforeRead = nullptr;
 }
 
+TEST_F(ControllerTest, ShutDownWaitsForTheEffectsBoundedAndStartsNothingAfter) {
+    auto controller = makeController();
+    controller->setMode(2);
+    ASSERT_TRUE(eventually([&] { return controller->liveThermalThreads() == 1; }));
+    EXPECT_TRUE(controller->shutDown(1s));
+    EXPECT_EQ(controller->liveThermalThreads(), 0) << "ended before shutDown returned";
+    controller->setMode(1);
+    controller->handlePowerBroadcast(LedController::kPowerSuspend);
+    controller->handlePowerBroadcast(LedController::kPowerResumeAutomatic);
+    EXPECT_FALSE(controller->musicEffect().running());
+    EXPECT_FALSE(controller->thermalThreadRunning());
+    EXPECT_EQ(storedMode(), 1) << "the mode is still stored";
+
+    // A thread stuck in a firmware call: the wait gives up at its bound.
+    auto stuckController = makeController();
+    std::atomic<bool> stuck{false}, release{false};
+    bridge.beforeRead = [&](std::uint32_t id) {
+        if (id != board::kCpuTemperatureItem)
+            return;
+        stuck = true;
+        while (!release)
+            std::this_thread::sleep_for(1ms);
+    };
+    stuckController->setMode(2);
+    ASSERT_TRUE(eventually([&] { return stuck.load(); }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(stuckController->shutDown(200ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    release = true;
+    EXPECT_TRUE(eventually([&] { return stuckController->liveThermalThreads() == 0; }));
+    bridge.beforeRead = nullptr;
+}
+
 TEST_F(ControllerTest, QuickModeChangesNeverLeaveTwoThermalThreads) {
     // A long period: an old thread that missed its stop would still be waiting.
     auto controller = makeController(10s);
