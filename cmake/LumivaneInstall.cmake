@@ -6,7 +6,7 @@
 
 include(GNUInstallDirs)
 
-install(TARGETS lumivanectl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# lumivanectl, like the daemon, is installed beside its target (lumivane_origin_runpath).
 if(TARGET viruv)
     install(TARGETS viruv RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

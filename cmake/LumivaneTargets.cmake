@@ -30,6 +30,25 @@ function(lumivane_target target)
     endif()
 endfunction()
 
+# lumivane_origin_runpath(target [INSTALL_DESTINATION dir])
+# A native program that, in the build tree, finds libraries loaded by bare name (the
+# HwIO stand-in) beside itself: its run path is exactly $ORIGIN. Not BUILD_RPATH: for
+# a target with an install rule CMake appends a separator to the build run path, to
+# make room for editing it at install time, and the empty element after it ("$ORIGIN:")
+# is the current directory. The program is linked with its install run path instead,
+# and with INSTALL_DESTINATION it is installed there with the run path removed: an
+# installed program uses the system's search.
+function(lumivane_origin_runpath target)
+    cmake_parse_arguments(ARG "" "INSTALL_DESTINATION" "" ${ARGN})
+    set_target_properties(${target} PROPERTIES
+        BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH "\$ORIGIN")
+    if(ARG_INSTALL_DESTINATION)
+        install(TARGETS ${target} RUNTIME DESTINATION ${ARG_INSTALL_DESTINATION})
+        set(installed "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${ARG_INSTALL_DESTINATION}")
+        install(CODE "file(RPATH_REMOVE FILE \"${installed}/$<TARGET_FILE_NAME:${target}>\")")
+    endif()
+endfunction()
+
 # lumivane_add_test(NAME SOURCES src... [LIBRARIES lib...] [TIMEOUT s] [LABELS l...]
 #                   [ENVIRONMENT VAR=value] [RESOURCE_LOCK name])  (the environment natively only)
 # One GoogleTest program. Natively each test case becomes a CTest test; under Wine

@@ -16,7 +16,9 @@ PanelSettings& PanelSettings::instance() {
 std::int32_t PanelSettings::readLedMode(std::string_view key) {
     std::int32_t mode = kDefaultLedMode;
     settings::SettingsDocument document;
-    if (!document.load(path_, true))
+    // Reading leaves the disk as it is: a missing or damaged file reads as the
+    // default, and only a write creates the file or moves a damaged one aside.
+    if (!document.load(path_, false))
         return mode;
     TiXmlElement* led =
         settings::SettingsDocument::findOrCreateChild(document.root(), kLedName, key, false);

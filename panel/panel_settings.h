@@ -32,10 +32,12 @@ public:
     PanelSettings(const PanelSettings&) = delete;
     PanelSettings& operator=(const PanelSettings&) = delete;
 
-    // The effect word stored for key, or kDefaultLedMode. A missing or damaged file
-    // is recreated empty on the way.
+    // The effect word stored for key, or kDefaultLedMode. Reading never changes the
+    // file, nor creates one.
     std::int32_t readLedMode(std::string_view key);
     // Stores the effect word for key and saves the file; failures are not reported.
+    // A missing file is created; a damaged one is first kept aside
+    // (lightingControl.xml.bad, see SettingsDocument::load).
     void writeLedMode(std::string_view key, std::int32_t value);
 
     const std::filesystem::path& path() const { return path_; }

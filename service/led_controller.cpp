@@ -57,6 +57,9 @@ LedController::LedController(Collaborators collaborators)
 }
 
 LedController::~LedController() {
+    // A shutdown still waiting for a thread stuck in a call: that call returns first.
+    if (stopper_.joinable())
+        stopper_.join();
     std::lock_guard lock(mutex_);
     musicEffect_->stop();
     stopThermalThreadLocked();
@@ -85,6 +88,8 @@ void LedController::applyMode() {
 }
 
 void LedController::applyModeLocked() {
+    if (shutDown_)
+        return;
     switch (mode_.load()) {
     case kModeMusic:
         stopThermalThreadLocked();
@@ -99,6 +104,36 @@ void LedController::applyModeLocked() {
         stopThermalThreadLocked();
         break;
     }
+}
+
+bool LedController::shutDown(std::chrono::milliseconds limit) {
+    shutDown_ = true;
+    std::unique_lock lock(shutdownMutex_);
+    // The stop runs on a thread of its own, so that the wait for it is bounded even
+    // when a caller stuck in a firmware call holds the lock it needs.
+    if (!stopper_.joinable() && !shutdownDone_) {
+        try {
+            stopper_ = std::thread([this] {
+                {
+                    std::lock_guard controllerLock(mutex_);
+                    musicEffect_->stop();
+                    stopThermalThreadLocked();
+                }
+                {
+                    // Threads let go earlier, stuck in a call, count as well: they
+                    // write when it returns.
+                    std::unique_lock threads(threadMutex_);
+                    threadEnded_.wait(threads, [this] { return liveThermalThreads_.load() == 0; });
+                }
+                std::lock_guard done(shutdownMutex_);
+                shutdownDone_ = true;
+                shutdownEnded_.notify_all();
+            });
+        } catch (const std::exception&) {
+            return false; // no thread to stop them with: the process ends as it is
+        }
+    }
+    return shutdownEnded_.wait_for(lock, limit, [this] { return shutdownDone_; });
 }
 
 void LedController::stopMusicEffect() {
@@ -175,7 +210,8 @@ void LedController::handlePowerBroadcast(std::uint32_t event) {
         suspended_ = true;
         return;
     }
-    if (!isResume(event))
+    // After a shutdown a resume does not take the LEDs for an effect that will not run.
+    if (!isResume(event) || shutDown_)
         return;
     std::int32_t m = kModeOff;
     {

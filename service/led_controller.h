@@ -92,6 +92,16 @@ public:
     // when the lighting is switched on. Other events change nothing.
     void handlePowerBroadcast(std::uint32_t event);
 
+    // How long the service waits for the effects when it ends: each is a cycle's work
+    // away from its stop, unless a firmware call or the capture hangs.
+    static constexpr std::chrono::milliseconds kShutdownLimit{3000};
+    // For the end of the process: stops both effects and waits, at most `limit`, until
+    // every effect thread has ended, so that none is left holding the firmware's
+    // global lock or halfway through an EC write. True when they all ended in time.
+    // From then on nothing starts an effect again: mode changes and resumes still
+    // store the mode, but run nothing.
+    bool shutDown(std::chrono::milliseconds limit = kShutdownLimit);
+
     MusicEffect& musicEffect() { return *musicEffect_; }
     // Whether a thermal thread is running and has not been told to stop.
     bool thermalThreadRunning() const;
@@ -128,6 +138,12 @@ private:
     std::atomic<std::uint64_t> thermalGeneration_{0};
     bool thermalEnded_ = true;
     bool suspended_ = false;
+    // shutDown's: the thread that stops the effects, and whether it is done.
+    std::atomic<bool> shutDown_{false};
+    std::mutex shutdownMutex_;
+    std::condition_variable shutdownEnded_;
+    bool shutdownDone_ = false;
+    std::thread stopper_;
     std::atomic<int> liveThermalThreads_{0};
     std::atomic<int> peakThermalThreads_{0};
 };

@@ -3,7 +3,9 @@
 // The members of the service's automation interface, one for one, in the types
 // automation clients use. Both the D-Bus object and the COM object delegate here,
 // so a client sees the same behaviour whichever way it comes in. Nothing here fails:
-// the interface promises its clients that no member reports an error.
+// the interface promises its clients that no member reports an error. What fails
+// anyway (memory, a thread that cannot be made) throws, and both objects turn that
+// into the member's error reply or HRESULT.
 
 #include <cstdint>
 

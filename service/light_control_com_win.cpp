@@ -34,6 +34,20 @@ const TypeInfo& lightControlTypeInfo() {
     return loaded;
 }
 
+// Nothing may unwind into COM, whose callers know only HRESULTs (and, across
+// processes, the RPC runtime's C frames): a failure of ours in a member, memory most
+// likely, is the member's failure, as it is for the Acpi* exports.
+template <typename Call>
+HRESULT fenced(Call call) noexcept {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
 } // namespace
 
 CLightControl::CLightControl(LightControl control, ComModule& module, IUnknown* outer)
@@ -93,71 +107,89 @@ HRESULT CLightControl::GetTypeInfoCount(UINT* count) {
 }
 
 HRESULT CLightControl::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (!info)
-        return E_POINTER;
-    *info = nullptr;
-    if (index != 0)
-        return DISP_E_BADINDEX;
-    const TypeInfo& loaded = lightControlTypeInfo();
-    if (FAILED(loaded.status))
-        return loaded.status;
-    loaded.info->AddRef();
-    *info = loaded.info;
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        if (!info)
+            return E_POINTER;
+        *info = nullptr;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        const TypeInfo& loaded = lightControlTypeInfo();
+        if (FAILED(loaded.status))
+            return loaded.status;
+        loaded.info->AddRef();
+        *info = loaded.info;
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    const TypeInfo& loaded = lightControlTypeInfo();
-    if (FAILED(loaded.status))
-        return loaded.status;
-    return DispGetIDsOfNames(loaded.info, names, count, ids);
+    return fenced([&]() -> HRESULT {
+        if (!IsEqualIID(iid, IID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        const TypeInfo& loaded = lightControlTypeInfo();
+        if (FAILED(loaded.status))
+            return loaded.status;
+        return DispGetIDsOfNames(loaded.info, names, count, ids);
+    });
 }
 
 HRESULT CLightControl::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* parameters,
                               VARIANT* result, EXCEPINFO* exception, UINT* badArgument) {
-    if (!IsEqualIID(iid, IID_NULL))
-        return DISP_E_UNKNOWNINTERFACE;
-    const TypeInfo& loaded = lightControlTypeInfo();
-    if (FAILED(loaded.status))
-        return loaded.status;
-    return DispInvoke(static_cast<ILightControl*>(this), loaded.info, id, flags, parameters, result,
-                      exception, badArgument);
+    return fenced([&]() -> HRESULT {
+        if (!IsEqualIID(iid, IID_NULL))
+            return DISP_E_UNKNOWNINTERFACE;
+        const TypeInfo& loaded = lightControlTypeInfo();
+        if (FAILED(loaded.status))
+            return loaded.status;
+        return DispInvoke(static_cast<ILightControl*>(this), loaded.info, id, flags, parameters,
+                          result, exception, badArgument);
+    });
 }
 
 HRESULT CLightControl::get_Color(ULONG* value) {
-    if (!value)
-        return E_POINTER;
-    *value = control_.color();
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        if (!value)
+            return E_POINTER;
+        *value = control_.color();
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::put_Color(ULONG value) {
-    control_.setColor(value);
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        control_.setColor(value);
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::get_Mode(SHORT* value) {
-    if (!value)
-        return E_POINTER;
-    *value = control_.mode();
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        if (!value)
+            return E_POINTER;
+        *value = control_.mode();
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::put_Mode(SHORT value) {
-    control_.setMode(value);
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        control_.setMode(value);
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::Start() {
-    control_.start();
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        control_.start();
+        return S_OK;
+    });
 }
 
 HRESULT CLightControl::Stop() {
-    control_.stop();
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        control_.stop();
+        return S_OK;
+    });
 }
 
 // Older clients read the value and ignore it; the output is left as the caller gave it.
@@ -166,8 +198,10 @@ HRESULT CLightControl::get_Checked(SHORT*) {
 }
 
 HRESULT CLightControl::put_Checked(SHORT value) {
-    control_.setChecked(value);
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        control_.setChecked(value);
+        return S_OK;
+    });
 }
 
 HRESULT LightControlFactory::QueryInterface(REFIID iid, void** object) {
@@ -182,27 +216,31 @@ HRESULT LightControlFactory::QueryInterface(REFIID iid, void** object) {
 }
 
 HRESULT LightControlFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object) {
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    // An outer object can only hold the inner object's own IUnknown.
-    if (outer && !IsEqualIID(iid, IID_IUnknown))
-        return CLASS_E_NOAGGREGATION;
-    auto* created = new (std::nothrow) CLightControl(control_, module_, outer);
-    if (!created)
-        return E_OUTOFMEMORY;
-    IUnknown* inner = created->inner();
-    const HRESULT hr = inner->QueryInterface(iid, object);
-    inner->Release();
-    return hr;
+    return fenced([&]() -> HRESULT {
+        if (!object)
+            return E_POINTER;
+        *object = nullptr;
+        // An outer object can only hold the inner object's own IUnknown.
+        if (outer && !IsEqualIID(iid, IID_IUnknown))
+            return CLASS_E_NOAGGREGATION;
+        auto* created = new (std::nothrow) CLightControl(control_, module_, outer);
+        if (!created)
+            return E_OUTOFMEMORY;
+        IUnknown* inner = created->inner();
+        const HRESULT hr = inner->QueryInterface(iid, object);
+        inner->Release();
+        return hr;
+    });
 }
 
 HRESULT LightControlFactory::LockServer(BOOL lock) {
-    if (lock)
-        module_.lock();
-    else
-        module_.unlock();
-    return S_OK;
+    return fenced([&]() -> HRESULT {
+        if (lock)
+            module_.lock();
+        else
+            module_.unlock();
+        return S_OK;
+    });
 }
 
 } // namespace service

@@ -1,12 +1,11 @@
-// The lighting service on Linux: the automation interface on D-Bus, through the
-// adaptor generated from its definition in data/dbus. Every member only hands over
-// to service::LightControl, the same code the COM object runs on Windows.
+// The lighting service on Linux: the automation interface on D-Bus
+// (service::LightControlObject), the stored effect, sleep and resume.
 
-#include "dbus/light_control_adaptor.h"
 #include "os/bus_linux.h"
 #include "os/diagnostics.h"
 #include "service/led_controller.h"
 #include "service/light_control.h"
+#include "service/light_control_object_linux.h"
 #include "service/seat_capture_linux.h"
 #include "service/service_identity.h"
 #include "service/sleep_watch_linux.h"
@@ -24,45 +23,6 @@
 namespace {
 
 constexpr const char* kBusName = "Lumivane.LightControl";
-constexpr const char* kObjectPath = "/LightControl";
-
-class LightControlObject final : public sdbus::AdaptorInterfaces<Lumivane::ILightControl_adaptor> {
-public:
-    LightControlObject(sdbus::IConnection& connection, service::LightControl& control)
-        : AdaptorInterfaces(connection, kObjectPath), control_(control) {
-        registerAdaptor();
-    }
-    ~LightControlObject() { unregisterAdaptor(); }
-
-private:
-    void Start() override { control_.start(); }
-    void Stop() override { control_.stop(); }
-
-    // The generated setters announce nothing themselves; a client watching the
-    // panel's state hears of a change only from here.
-    std::uint32_t Color() override { return control_.color(); }
-    void Color(const std::uint32_t& value) override {
-        const std::uint32_t before = control_.color();
-        control_.setColor(value);
-        if (control_.color() != before)
-            changed("Color");
-    }
-    std::int16_t Mode() override { return control_.mode(); }
-    void Mode(const std::int16_t& value) override {
-        const std::int16_t before = control_.mode();
-        control_.setMode(value);
-        if (control_.mode() != before)
-            changed("Mode");
-    }
-    std::int16_t Checked() override { return control_.checked(); }
-    void Checked(const std::int16_t& value) override { control_.setChecked(value); }
-
-    void changed(const std::string& property) {
-        getObject().emitPropertiesChangedSignal(INTERFACE_NAME, {property});
-    }
-
-    service::LightControl& control_;
-};
 
 bool busGone(const sdbus::Error& error) {
     return error.getName() == "org.freedesktop.DBus.Error.Disconnected" ||
@@ -142,12 +102,6 @@ int run() {
         });
     }
 
-    // First, as on Windows: the stored effect starts with the service, not with the
-    // first client.
-    service::LedController& controller = service::LedController::instance();
-    service::LightControl control(controller);
-    const SleepFollowing sleep(controller);
-
     std::unique_ptr<sdbus::IConnection> connection;
     try {
         connection = os::connectToBus();
@@ -160,25 +114,44 @@ int run() {
                   << " bus: " << error.getMessage() << '\n';
         return 1;
     }
+    // The name before anything else: a second instance leaves here, before it has
+    // touched the board or started an effect beside the first one's. Calls that
+    // arrive from now on wait in the connection until serve() takes them.
+    try {
+        connection->requestName(kBusName);
+    } catch (const sdbus::Error& error) {
+        std::cerr << "lumivane: cannot own the bus name " << kBusName << " (" << error.getMessage()
+                  << "); is another instance running?\n";
+        return 1;
+    }
+
+    // Then, as on Windows: the stored effect starts with the service, not with the
+    // first client.
+    service::LedController& controller = service::LedController::instance();
+    const SleepFollowing sleep(controller);
+
     bool served = false;
     int status = 1;
     try {
-        LightControlObject object(*connection, control);
-        try {
-            connection->requestName(kBusName);
-        } catch (const sdbus::Error& error) {
-            std::cerr << "lumivane: cannot own the bus name " << kBusName << " ("
-                      << error.getMessage() << "); is another instance running?\n";
-            return 1;
-        }
+        service::LightControlObject object(*connection, service::LightControl(controller));
         served = true;
         os::logEvent(service::kServiceName, service::kEventStarted);
         status = serve(*connection, signals);
-        connection->releaseName(kBusName);
     } catch (const sdbus::Error& error) {
         status = busGone(error) ? 0 : 1;
         if (status != 0)
             std::cerr << "lumivane: " << error.getName() << ": " << error.getMessage() << '\n';
+    }
+    // The effect threads may hold the firmware's global lock or be halfway through an
+    // EC write: they end before the process does, and before another instance can own
+    // the name and start its own.
+    if (!controller.shutDown())
+        std::cerr << "lumivane: the effects did not stop within "
+                  << service::LedController::kShutdownLimit.count() << " ms; ending anyway\n";
+    try {
+        connection->releaseName(kBusName);
+    } catch (const sdbus::Error&) {
+        // The bus is gone, and the name with it.
     }
     if (served)
         os::logEvent(service::kServiceName, service::kEventStopped);
@@ -190,8 +163,8 @@ int run() {
 int main() {
     openlog(service::kJournalIdentifier, LOG_PID, LOG_DAEMON);
     const int status = run();
-    // The controller is never destroyed and its effect threads may be mid-step: leave
-    // without running static destructors under their feet.
+    // The controller is never destroyed, and a thread stuck in a call may outlive the
+    // wait for it: leave without running static destructors under its feet.
     std::cout.flush();
     std::cerr.flush();
     std::_Exit(status);

@@ -60,13 +60,22 @@ void MusicEffect::start() {
     std::lock_guard lock(lifecycle_);
     if (running_.exchange(1) == 1)
         return;
-    capture_->start();
-    effect_->start();
-    {
-        std::lock_guard restart(restartMutex_);
-        stopping_ = false;
+    try {
+        capture_->start();
+        effect_->start();
+        {
+            std::lock_guard restart(restartMutex_);
+            stopping_ = false;
+        }
+        restarter_ = std::thread([this] { restartEndedRuns(); });
+    } catch (...) {
+        // Not started after all (a thread that could not be made): what did start
+        // stops again, and the next start tries anew. The caller hears of it.
+        capture_->stop();
+        effect_->stop();
+        running_ = 0;
+        throw;
     }
-    restarter_ = std::thread([this] { restartEndedRuns(); });
 }
 
 void MusicEffect::stop() {

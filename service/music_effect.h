@@ -47,7 +47,8 @@ public:
 
     // Both are no-ops in the state they would reach. stop() returns once the capture
     // and the colour thread have ended: no analysis runs and no colour is written
-    // after it; the LEDs keep the last colour.
+    // after it; the LEDs keep the last colour. A start that throws (a thread that
+    // could not be made) leaves the effect stopped.
     void start();
     void stop();
     bool running() const { return running_.load() != 0; }

@@ -3,6 +3,7 @@
 #include "dbus/logind_proxy.h"
 
 #include <cstdio>
+#include <exception>
 #include <optional>
 
 namespace service {
@@ -21,7 +22,17 @@ public:
 
 private:
     void onPrepareForSleep(const bool& start) override {
-        powerEvent_(start ? kSuspend : kResume);
+        // Whatever the handler throws stays here: past this frame it would unwind
+        // through the bus library's C code and end the service, and the lock must go
+        // either way or the machine waits for the login manager's timeout.
+        try {
+            powerEvent_(start ? kSuspend : kResume);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "lumivane: the %s handler failed: %s\n",
+                         start ? "sleep" : "resume", e.what());
+        } catch (...) {
+            std::fprintf(stderr, "lumivane: the %s handler failed\n", start ? "sleep" : "resume");
+        }
         if (start)
             lock_.reset(); // closing it lets the sleep go ahead
         else

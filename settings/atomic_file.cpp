@@ -1,5 +1,6 @@
 #include "settings/atomic_file.h"
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -33,7 +34,9 @@ std::optional<std::string> render(const ContentWriter& write, const std::filesys
     const std::filesystem::path scratchDirectory = std::filesystem::temp_directory_path(ec);
     if (ec)
         return std::nullopt;
-    detail::TemporaryFile scratch = detail::createTemporaryBeside(scratchDirectory / name);
+    // Only a name to start from: whatever file of that name the scratch folder holds
+    // has nothing to give the scratch file.
+    detail::TemporaryFile scratch = detail::createTemporaryBeside(scratchDirectory / name, false);
     if (!scratch.stream)
         return std::nullopt;
     bool written = write(scratch.stream) && std::ferror(scratch.stream) == 0;
@@ -64,7 +67,63 @@ bool rewriteInPlace(const std::filesystem::path& target, const ContentWriter& wr
     return std::fclose(out) == 0 && written;
 }
 
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The name of a temporary file createTemporaryBeside makes for target's name.
+bool isTemporaryName(const std::string& name, const std::string& target) {
+    const std::string prefix = target + ".tmp-";
+    constexpr std::size_t kDigits = 16;
+    if (name.size() != prefix.size() + kDigits || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i)
+        if (!isHexDigit(name[i]))
+            return false;
+    return true;
+}
+
 } // namespace
+
+std::optional<std::filesystem::path> keepAside(const std::filesystem::path& path) {
+    const std::filesystem::path source = followLink(path);
+    for (int n = 0; n < 10; ++n) {
+        std::filesystem::path aside = source;
+        aside += n == 0 ? std::string(".bad") : ".bad." + std::to_string(n);
+        if (detail::renameNoReplace(source, aside))
+            return aside;
+        std::error_code ec;
+        // Taken: try the next name. Anything else (no right to rename here, the file
+        // gone) will not change with another name.
+        if (!std::filesystem::exists(std::filesystem::symlink_status(aside, ec)))
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void removeStaleTemporaries(const std::filesystem::path& path) {
+    const std::filesystem::path target = followLink(path);
+    std::filesystem::path directory = target.parent_path();
+    if (directory.empty())
+        directory = ".";
+    const std::string name = target.filename().string();
+    const auto staleBefore =
+        std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1);
+    std::error_code ec;
+    // Stepped with error codes: a directory that cannot be read to the end leaves the
+    // rest where it is.
+    for (std::filesystem::directory_iterator entry(directory, ec), end; !ec && entry != end;
+         entry.increment(ec)) {
+        if (!isTemporaryName(entry->path().filename().string(), name))
+            continue;
+        std::error_code entryError;
+        if (entry->is_symlink(entryError) || !entry->is_regular_file(entryError))
+            continue;
+        const auto written = entry->last_write_time(entryError);
+        if (!entryError && written < staleBefore)
+            std::filesystem::remove(entry->path(), entryError);
+    }
+}
 
 bool replaceFile(const std::filesystem::path& path, const ContentWriter& write) {
     const std::filesystem::path target = followLink(path);

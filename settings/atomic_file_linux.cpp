@@ -15,9 +15,9 @@ std::FILE* openForReading(const std::filesystem::path& path) {
 
 namespace detail {
 
-TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
+TemporaryFile createTemporaryBeside(const std::filesystem::path& target, bool likeTarget) {
     struct stat existing {};
-    const bool targetExists = ::stat(target.c_str(), &existing) == 0;
+    const bool targetExists = likeTarget && ::stat(target.c_str(), &existing) == 0;
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
         char suffix[32];
@@ -33,11 +33,25 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
             none.refused = errno == EACCES || errno == EPERM;
             return none;
         }
-        // The replacement keeps whatever access the old file granted.
-        if (targetExists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-            ::close(fd);
-            ::unlink(path.c_str());
-            return {};
+        // The replacement keeps the old file's owner and whatever access it granted:
+        // the owner first, as a change of owner may clear set-id bits. A process that
+        // may not give the new file that owner must not replace the old one.
+        if (targetExists) {
+            struct stat made {};
+            const bool sameOwner = ::fstat(fd, &made) == 0 && made.st_uid == existing.st_uid &&
+                                   made.st_gid == existing.st_gid;
+            if (!sameOwner && ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+                ::close(fd);
+                ::unlink(path.c_str());
+                TemporaryFile none;
+                none.refused = true;
+                return none;
+            }
+            if (::fchmod(fd, existing.st_mode & 07777) != 0) {
+                ::close(fd);
+                ::unlink(path.c_str());
+                return {};
+            }
         }
         std::FILE* stream = ::fdopen(fd, "w");
         if (!stream) {
@@ -71,6 +85,19 @@ bool moveOver(const std::filesystem::path& source, const std::filesystem::path& 
         ::fsync(fd);
         ::close(fd);
     }
+    return true;
+}
+
+bool renameNoReplace(const std::filesystem::path& source, const std::filesystem::path& target) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a second link, which fails when target exists,
+    // then the old name goes.
+    if (::link(source.c_str(), target.c_str()) != 0)
+        return false;
+    ::unlink(source.c_str());
     return true;
 }
 

@@ -14,7 +14,7 @@ std::FILE* openForReading(const std::filesystem::path& path) {
 
 namespace detail {
 
-TemporaryFile createTemporaryBeside(const std::filesystem::path& target) {
+TemporaryFile createTemporaryBeside(const std::filesystem::path& target, bool) {
     std::random_device random;
     for (int attempt = 0; attempt < 16; ++attempt) {
         wchar_t suffix[32];
@@ -66,6 +66,11 @@ bool moveOver(const std::filesystem::path& source, const std::filesystem::path& 
     // once it is on the disk.
     return MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool renameNoReplace(const std::filesystem::path& source, const std::filesystem::path& target) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when target exists.
+    return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::FILE* openExistingForRewrite(const std::filesystem::path& target) {

@@ -14,7 +14,7 @@ LightingSettings& LightingSettings::instance() {
 }
 
 LightingSettings::LightingSettings(const std::filesystem::path& path) {
-    document_.load(path, true);
+    fileCurrent_ = document_.load(path, true);
 }
 
 std::int32_t LightingSettings::getMode() {
@@ -29,8 +29,13 @@ void LightingSettings::setMode(std::int32_t value) {
     // Without a root there is no document to change, and the file stays as it is.
     if (!document_.root())
         return;
+    // The file already holds this mode: a save would write the same bytes again (and
+    // wait for the disk to take them).
+    std::int32_t stored = 0;
+    if (fileCurrent_ && document_.readInt(kModeName, {}, stored) && stored == value)
+        return;
     document_.writeInt(kModeName, {}, value);
-    document_.save();
+    fileCurrent_ = document_.save();
 }
 
 } // namespace settings

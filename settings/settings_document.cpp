@@ -1,5 +1,6 @@
 #include "settings/settings_document.h"
 
+#include "os/diagnostics.h"
 #include "settings/atomic_file.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <tinyxml.h>
 
 namespace settings {
@@ -48,21 +50,53 @@ TiXmlElement* locateValue(TiXmlElement* parent, std::string_view name, std::stri
     return element;
 }
 
+// What a file that is there but cannot be used as settings gives: its text, or why
+// it is refused.
+struct FileText {
+    enum class Status { Read, Unreadable, Refused } status = Status::Unreadable;
+    std::string text;    // Read: ready for Parse, NULs after it
+    std::string problem; // Refused: why
+};
+
+// How many elements the text can hold at most: every element starts at a '<' that
+// is not followed by '/', '!' or '?'.
+std::size_t possibleElements(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t i = text.find('<'); i != std::string_view::npos; i = text.find('<', i + 1)) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        count += next != '/' && next != '!' && next != '?';
+    }
+    return count;
+}
+
 // TinyXML's own LoadFile, but with room after the text: at a UTF-8 lead byte the
 // parser steps over as many bytes as the lead announces, so a file ending in one
 // made it read past the end of its buffer. As LoadFile does, the text ends at the
-// first NUL and its line ends become LF.
-bool loadFrom(TiXmlDocument& document, std::FILE* file) {
+// first NUL and its line ends become LF. Files beyond the bounds are refused before
+// the parser sees them.
+FileText readText(std::FILE* file) {
+    FileText result;
     std::string text;
     char chunk[4096];
     if (std::fseek(file, 0, SEEK_SET) != 0)
-        return false;
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        return result;
+    for (std::size_t n;
+         text.size() <= kMaxFileBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
         text.append(chunk, n);
     if (std::ferror(file))
-        return false;
+        return result;
+    if (text.size() > kMaxFileBytes) {
+        result.status = FileText::Status::Refused;
+        result.problem = "it is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+        return result;
+    }
     text.resize(std::min(text.size(), text.find('\0')));
-    std::string normalised;
+    if (possibleElements(text) > kMaxElements) {
+        result.status = FileText::Status::Refused;
+        result.problem = "it has more than " + std::to_string(kMaxElements) + " elements";
+        return result;
+    }
+    std::string& normalised = result.text;
     normalised.reserve(text.size() + kParserSlack);
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r') {
@@ -74,8 +108,28 @@ bool loadFrom(TiXmlDocument& document, std::FILE* file) {
         }
     }
     normalised.append(kParserSlack, '\0');
-    document.Parse(normalised.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    result.status = FileText::Status::Read;
+    return result;
+}
+
+bool parse(TiXmlDocument& document, const std::string& text) {
+    document.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
     return !document.Error();
+}
+
+// The reading half of print's check: bytes printed into the scratch file.
+bool loadFrom(TiXmlDocument& document, std::FILE* file) {
+    const FileText text = readText(file);
+    return text.status == FileText::Status::Read && parse(document, text.text);
+}
+
+std::string parseProblem(const TiXmlDocument& document) {
+    std::string problem = "it is not well formed (";
+    problem += document.ErrorDesc() ? document.ErrorDesc() : "error";
+    if (document.ErrorRow() > 0)
+        problem += ", line " + std::to_string(document.ErrorRow()) + ", column " +
+                   std::to_string(document.ErrorCol());
+    return problem + ")";
 }
 
 // The element a settings document keeps its values under: the one right after the
@@ -171,16 +225,48 @@ bool SettingsDocument::load(const std::filesystem::path& path, bool create) {
     path_ = path;
     root_ = nullptr;
     document_ = std::make_unique<TiXmlDocument>();
+    if (create)
+        removeStaleTemporaries(path);
 
-    bool loaded = false;
-    if (std::FILE* file = openForReading(path)) {
-        loaded = loadFrom(*document_, file);
-        std::fclose(file);
+    std::error_code ec;
+    // A link to nothing counts as no file: a save creates the file it names.
+    const bool missing = !std::filesystem::exists(path, ec) && !ec;
+    std::string problem; // why a file that is there is no settings file
+    if (!missing) {
+        FileText text;
+        if (std::FILE* file = openForReading(path)) {
+            text = readText(file);
+            std::fclose(file);
+        }
+        if (text.status == FileText::Status::Unreadable) {
+            // Perhaps only for now (another program holds it): nothing to replace.
+            document_.reset();
+            return false;
+        }
+        if (text.status == FileText::Status::Refused)
+            problem = text.problem;
+        else if (!parse(*document_, text.text))
+            problem = parseProblem(*document_);
     }
-    if (!loaded) {
+
+    if (missing || !problem.empty()) {
         if (!create) {
             document_.reset();
             return false;
+        }
+        if (!problem.empty()) {
+            // What the file held is kept where a person can find it; only then does a
+            // new one take its place.
+            const std::optional<std::filesystem::path> aside = keepAside(path);
+            const std::string what = path.string() + ": " + problem;
+            if (!aside) {
+                os::logEvent(kMessageSource, what + "; it could not be moved aside and is "
+                                                    "left as it is, the settings are not kept");
+                document_.reset();
+                return false;
+            }
+            os::logEvent(kMessageSource, what + "; it is kept as " + aside->filename().string() +
+                                             " and the settings start afresh");
         }
         // Whatever the parser took in before it gave up is dropped: the new file
         // holds nothing but the declaration and an empty root.

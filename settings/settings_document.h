@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -14,6 +15,17 @@ class TiXmlElement;
 
 namespace settings {
 
+// The bounds a file must keep for the parser to see it at all. TinyXML's parser
+// recurses once per nested element, so a deep enough file overflows the stack, and a
+// few thousand levels already take seconds. Only a '<' that is not followed by '/',
+// '!' or '?' can start an element, so counting those bounds the depth from above,
+// whatever the parser makes of quotes, entities and multi-byte sequences in between.
+// The programs' own files hold a handful of elements and a few hundred bytes.
+inline constexpr std::size_t kMaxFileBytes = 64 * 1024;
+inline constexpr std::size_t kMaxElements = 256;
+// Where the event about a damaged file comes from.
+inline constexpr const char* kMessageSource = "Lumivane settings";
+
 class SettingsDocument {
 public:
     SettingsDocument();
@@ -21,11 +33,18 @@ public:
     SettingsDocument(const SettingsDocument&) = delete;
     SettingsDocument& operator=(const SettingsDocument&) = delete;
 
-    // Reads the file at path into a new document. A missing, unreadable or not well
-    // formed file is, when create is set, replaced by one holding only the
-    // declaration and an empty "root". Returns whether a root element is available:
-    // the document must start with a declaration followed directly by an element.
-    // Without one the document is dropped and the file is left as it is.
+    // Reads the file at path into a new document. Returns whether a root element is
+    // available: the document must start with a declaration followed directly by an
+    // element. Without one the document is dropped and the file is left as it is.
+    //
+    // With create set, a missing file is created holding only the declaration and an
+    // empty "root"; a damaged one (not well formed, or beyond the bounds below) is
+    // first renamed aside (keepAside: "<name>.bad") with one event from
+    // kMessageSource naming the file and the trouble, and then created afresh. A file
+    // that cannot be moved aside, or that is there but cannot be read, is never
+    // replaced. Temporary files that crashed saves left beside the file are removed.
+    // Without create nothing on the disk changes: a missing or damaged file simply
+    // gives no root.
     bool load(const std::filesystem::path& path, bool create);
 
     // The root element; nullptr when the last load found none.

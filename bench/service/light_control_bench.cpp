@@ -1,5 +1,6 @@
-// Round trips to the lighting service on D-Bus: Mode put (which also saves
-// Lighting.xml, as every put does) and Color get, through the generated proxy, against
+// Round trips to the lighting service on D-Bus: Mode put (of the mode already stored,
+// which saves nothing since issue 30; before, every put saved and synced Lighting.xml)
+// and Color get, through the generated proxy, against
 // the real daemon started by a private bus on a virtual board. The daemon runs from a
 // scratch copy, so the build tree's Lighting.xml is left alone.
 //

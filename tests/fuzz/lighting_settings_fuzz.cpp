@@ -1,5 +1,5 @@
-// The service's Lighting.xml from any bytes: it is used as it stands or started
-// again, a stored mode reads back in a fresh process (or the file stays as it was),
+// The service's Lighting.xml from any bytes: it is used as it stands or kept aside
+// and started again, a stored mode reads back in a fresh process (or the file stays as it was),
 // and the saved file parses.
 //
 // Input: i32 mode to store, then the file.
@@ -15,9 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> original = input.rest();
     fuzzing::writeFile(file, original);
 
+    std::filesystem::path aside = file;
+    aside += ".bad";
     settings::LightingSettings lighting(file);
     const std::vector<std::uint8_t> loaded = fuzzing::readFile(file);
     FUZZ_CHECK(fuzzing::parsesAsXml(file));
+    // A file that was not used is kept aside as it was.
+    FUZZ_CHECK(loaded == original || fuzzing::readFile(aside) == original);
+    std::filesystem::remove(aside);
     const bool hasRoot = settings::SettingsDocument().load(file, false);
 
     const std::int32_t before = lighting.getMode();

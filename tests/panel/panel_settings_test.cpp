@@ -30,7 +30,7 @@ protected:
 TEST_F(PanelSettingsTest, FirstStartShowsGreyPulsatingThenStoresTheEffect) {
     EXPECT_EQ(PanelSettings::kDefaultLedMode, -1280068862);
     EXPECT_EQ(settings_.readLedMode(kKey), PanelSettings::kDefaultLedMode);
-    EXPECT_EQ(readBytes(file()), expected(kDeclaration + "<root/>"));
+    EXPECT_FALSE(std::filesystem::exists(file())) << "reading creates nothing";
 
     settings_.writeLedMode(kKey, PanelSettings::kDefaultLedMode);
     EXPECT_EQ(
@@ -98,10 +98,15 @@ TEST_F(PanelSettingsTest, UnusableFilesGiveTheDefaultAndStayAsTheyAre) {
     settings_.writeLedMode(kKey, 1);
     EXPECT_EQ(readBytes(file()), noDeclaration);
 
-    // A damaged file is started again at the first read.
-    EXPECT_EQ(readFrom(kDeclaration + R"(<root><led key="-1"><mode>5</mode></led)"),
-              PanelSettings::kDefaultLedMode);
-    EXPECT_EQ(readBytes(file()), expected(kDeclaration + "<root/>"));
+    // A damaged file reads as the default and stays as it is; the first write keeps
+    // it aside and starts a new one.
+    const std::string damaged = kDeclaration + R"(<root><led key="-1"><mode>5</mode></led)";
+    EXPECT_EQ(readFrom(damaged), PanelSettings::kDefaultLedMode);
+    EXPECT_EQ(readBytes(file()), damaged);
+    settings_.writeLedMode(kKey, 1);
+    EXPECT_EQ(readBytes(file().string() + ".bad"), damaged);
+    EXPECT_EQ(readBytes(file()),
+              expected(kDeclaration + R"(<root><led key="-1"><mode>1</mode></led></root>)"));
 
     // Nowhere to create it: the default, and nothing written.
     PanelSettings nowhere(directory_.path() / "missing" / PanelSettings::kFileName);

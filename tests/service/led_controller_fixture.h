@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace led_testing {
@@ -118,6 +119,22 @@ public:
     void write(const service::Rgb&) override {}
 };
 
+// A capture whose start fails the way std::thread does when no thread can be made.
+class UnstartableCapture final : public service::CaptureSource {
+public:
+    static constexpr const char* kWhat = "no thread for the capture";
+    void setCallback(service::PacketCallback) override {}
+    void setRunEndedCallback(service::RunEndedCallback) override {}
+    void start() override {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                kWhat);
+    }
+    void stop() override {}
+    bool waitStreaming(std::uint32_t) const override { return false; }
+    std::int32_t result() const override { return 0; }
+    std::uint32_t frameCount() const override { return 0; }
+};
+
 class ControllerTest : public ::testing::Test {
 protected:
     static constexpr auto kPeriod = 20ms;
@@ -131,22 +148,25 @@ protected:
     // What a fresh process would read from the file.
     std::int32_t storedMode() const { return settings::LightingSettings(settingsFile()).getMode(); }
 
-    // The music effect's capture is this process's own unless `capture` makes another.
+    // makeCapture: the music effect's capture; by default this process's loopback,
+    // which finds no server here.
     std::unique_ptr<service::LedController>
     makeController(std::chrono::milliseconds period = kPeriod,
                    std::function<std::unique_ptr<os::Event>()> makeEvent = {},
-                   std::function<std::unique_ptr<service::CaptureSource>()> capture = {}) {
+                   std::function<std::unique_ptr<service::CaptureSource>()> makeCapture = {}) {
         if (!settings)
             settings = std::make_unique<settings::LightingSettings>(settingsFile());
+        if (!makeCapture)
+            makeCapture = [] {
+                return std::make_unique<service::LocalCaptureSource>(
+                    service::CaptureEndpoint::RenderLoopback);
+            };
         service::LedController::Collaborators parts{
             *settings,
             registry,
-            [capture] {
-                auto source = capture ? capture()
-                                      : std::make_unique<service::LocalCaptureSource>(
-                                            service::CaptureEndpoint::RenderLoopback);
+            [makeCapture] {
                 return std::make_unique<service::MusicEffect>(
-                    std::move(source), std::make_unique<DiscardingOutput>(),
+                    makeCapture(), std::make_unique<DiscardingOutput>(),
                     [](const std::function<void()>& work) { work(); });
             },
             period,

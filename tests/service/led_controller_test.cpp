@@ -111,14 +111,13 @@ TEST_F(ControllerTest, SuspendStopsTheEffectsAndTheFirstResumeRestartsThemWhenLi
     EXPECT_FALSE(controller->thermalThreadRunning());
     EXPECT_TRUE(bridge.writes().empty());
 
-    // Mode 2, lighting on: back on resume, file rewritten.
+    // Mode 2, lighting on: back on resume, still stored.
     controller->setMode(2);
     controller->handlePowerBroadcast(LedController::kPowerSuspend);
     EXPECT_FALSE(controller->thermalThreadRunning());
     EXPECT_TRUE(eventually([&] { return controller->liveThermalThreads() == 0; }));
     EXPECT_EQ(controller->getMode(), 2);
     controller->handlePowerBroadcast(123); // not an event the controller acts on
-    storeMode(settingsFile(), 0);          // so that the rewrite shows
     controller->handlePowerBroadcast(LedController::kPowerResumeSuspend);
     EXPECT_TRUE(controller->thermalThreadRunning());
     EXPECT_EQ(storedMode(), 2);
@@ -193,6 +192,39 @@ TEST_F(ControllerTest, AThermalThreadStuckInAFirmwareCallWedgesNoModeChange) {
     release = true;
     EXPECT_TRUE(eventually([&] { return controller->liveThermalThreads() == 0; }));
     EXPECT_EQ(sharedBoard().readout().counters().ecTransactions, writes);
+    bridge.beforeRead = nullptr;
+}
+
+TEST_F(ControllerTest, ShutDownWaitsForTheEffectsBoundedAndStartsNothingAfter) {
+    auto controller = makeController();
+    controller->setMode(2);
+    ASSERT_TRUE(eventually([&] { return controller->liveThermalThreads() == 1; }));
+    EXPECT_TRUE(controller->shutDown(1s));
+    EXPECT_EQ(controller->liveThermalThreads(), 0) << "ended before shutDown returned";
+    controller->setMode(1);
+    controller->handlePowerBroadcast(LedController::kPowerSuspend);
+    controller->handlePowerBroadcast(LedController::kPowerResumeAutomatic);
+    EXPECT_FALSE(controller->musicEffect().running());
+    EXPECT_FALSE(controller->thermalThreadRunning());
+    EXPECT_EQ(storedMode(), 1) << "the mode is still stored";
+
+    // A thread stuck in a firmware call: the wait gives up at its bound.
+    auto stuckController = makeController();
+    std::atomic<bool> stuck{false}, release{false};
+    bridge.beforeRead = [&](std::uint32_t id) {
+        if (id != board::kCpuTemperatureItem)
+            return;
+        stuck = true;
+        while (!release)
+            std::this_thread::sleep_for(1ms);
+    };
+    stuckController->setMode(2);
+    ASSERT_TRUE(eventually([&] { return stuck.load(); }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(stuckController->shutDown(200ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    release = true;
+    EXPECT_TRUE(eventually([&] { return stuckController->liveThermalThreads() == 0; }));
     bridge.beforeRead = nullptr;
 }
 

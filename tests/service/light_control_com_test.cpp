@@ -130,6 +130,25 @@ TEST_F(ComObjectTest, PropertiesReachTheController) {
     control->Release();
 }
 
+TEST_F(ControllerTest, AMemberThatThrowsFailsWithAnHresultAndTheObjectGoesOn) {
+    auto controller =
+        makeController(kPeriod, {}, [] { return std::make_unique<UnstartableCapture>(); });
+    service::ComModule module;
+    service::LightControlFactory factory(module, service::LightControl(*controller));
+    ILightControl* control = nullptr;
+    ASSERT_EQ(
+        factory.CreateInstance(nullptr, IID_ILightControl, reinterpret_cast<void**>(&control)),
+        S_OK);
+    EXPECT_EQ(control->put_Mode(1), E_FAIL) << "the music effect's capture throws";
+    EXPECT_FALSE(controller->musicEffect().running());
+    SHORT mode = -1;
+    EXPECT_EQ(control->put_Mode(2), S_OK);
+    EXPECT_EQ(control->get_Mode(&mode), S_OK);
+    EXPECT_EQ(mode, 2);
+    EXPECT_EQ(control->put_Mode(0), S_OK);
+    control->Release();
+}
+
 TEST_F(ComObjectTest, LateBoundCallsFindTheMembersByName) {
     ILightControl* control = make();
     ASSERT_TRUE(control);

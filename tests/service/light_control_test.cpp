@@ -237,12 +237,39 @@ TEST_F(LightControlTest, AServiceStartedByHandOwnsTheNameAloneAndStopsOnSigterm)
     auto connection = sdbus::createSessionBusConnection();
     ASSERT_TRUE(testing_support::eventually([&] { return nameHasOwner(*connection); }));
 
+    // The second one leaves before it touches the board: the temperature effect it
+    // would find stored takes the LEDs for the software first, and then writes them.
+    settings::LightingSettings(settingsFile()).setMode(2);
+    ASSERT_TRUE(board->items().set(virtualboard::kLightingControlItem, 0));
+    const std::uint64_t transactions = board->readout().counters().ecTransactions;
     const Shell second = shell(daemon.string());
     EXPECT_EQ(second.status, 1);
     EXPECT_THAT(second.output, HasSubstr("cannot own the bus name Lumivane.LightControl"));
+    EXPECT_EQ(board->items().find(virtualboard::kLightingControlItem)->value, 0u);
+    EXPECT_EQ(board->readout().counters().ecTransactions, transactions);
 
     EXPECT_EQ(LightControl(*connection).Mode(), 0); // the first one still serves
     EXPECT_EQ(first.stop(), 0);
+}
+
+TEST_F(LightControlTest, SigtermWhileAColourIsWrittenLeavesTheFirmwareLockFree) {
+    // A busy EC: every byte waits for it, so a colour takes tens of milliseconds under
+    // the firmware's global lock, once per thermal period.
+    board->knobs().setBusyMode(virtualboard::BusyMode::Always);
+    settings::LightingSettings(settingsFile()).setMode(2);
+    vbtest::Child service(vbtest::binaryDirectory() / LUMIVANE_DAEMON, {});
+    constexpr std::uint32_t kOwned = 2, kPending = 1;
+    ASSERT_TRUE(testing_support::eventually(
+        [&] { return (board->readout().globalLockWord() & kOwned) != 0; },
+        std::chrono::seconds(10)))
+        << "the service never took the lock";
+    const auto signalled = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(3));
+    EXPECT_EQ(board->readout().globalLockWord() & (kOwned | kPending), 0u)
+        << "the service ended holding the lock";
+    EXPECT_EQ(board->readout().ec().phase, virtualboard::layout::EcPhase::Idle)
+        << "the service ended halfway through an EC write";
 }
 
 TEST_F(LightControlTest, AServiceKilledAndStartedAgainBringsBackItsMode) {
@@ -287,16 +314,12 @@ TEST_F(SleepingService, TheEffectStopsForSleepAndComesBackAfterResume) {
     ASSERT_TRUE(testing_support::eventually([&] { return !manager.held(0); }));
     // What changes while the machine sleeps shows only once the effect is back.
     board->items().setTemperature(850);
-    std::filesystem::remove(settingsFile());
     manager.announceSleep(false);
 
     const board::LedColor hot = board::EcLedPort::temperatureColor(85);
     EXPECT_TRUE(testing_support::eventually([&] {
         return board->readout().ledColor() == virtualboard::LedColor{hot.red, hot.green, hot.blue};
     }));
-    // Written again by the resume (reading it earlier would create it).
-    ASSERT_TRUE(
-        testing_support::eventually([&] { return std::filesystem::exists(settingsFile()); }));
     EXPECT_EQ(storedMode(), 2);
     EXPECT_TRUE(testing_support::eventually([&] { return manager.locksTaken() == 2; }));
     EXPECT_EQ(service.Mode(), 2);

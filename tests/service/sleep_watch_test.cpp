@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <gmock/gmock.h>
+#include <system_error>
 
 namespace {
 
@@ -42,6 +43,25 @@ TEST(SleepWatch, HoldsTheLockThroughTheSuspendWorkAndTakesItAgainAfterResume) {
     EXPECT_THAT(events, ::testing::ElementsAre(SleepWatch::kSuspend, SleepWatch::kResume));
     // The machine waited for the suspend work: the lock was let go only after it.
     EXPECT_THAT(heldDuringWork, ::testing::ElementsAre(true, false));
+}
+
+TEST(SleepWatch, AThrowingHandlerStillLetsTheMachineSleepAndTheWatchGoesOn) {
+    LogindBus system;
+    ASSERT_TRUE(system.running());
+    FakeLogind& logind = *system.logind;
+    auto connection = sdbus::createSystemBusConnection();
+    std::atomic<int> calls{0};
+    SleepWatch watch(*connection, [&](std::uint32_t) {
+        ++calls;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    connection->enterEventLoopAsync();
+    logind.announceSleep(true);
+    EXPECT_TRUE(eventually([&] { return !logind.held(0); }));
+    logind.announceSleep(false);
+    EXPECT_TRUE(eventually([&] { return logind.locksTaken() == 2; }));
+    connection->leaveEventLoop();
+    EXPECT_EQ(calls.load(), 2);
 }
 
 TEST(SleepWatch, WithoutALoginManagerTheWatchCannotStart) {

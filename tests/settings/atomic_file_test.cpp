@@ -111,6 +111,47 @@ TEST_F(ReplaceFileTest, AFolderThatTakesNoNewFileHasItsWritableFileRewrittenInPl
     EXPECT_EQ(readBytes(file()), "new");
 }
 
+TEST_F(ReplaceFileTest, ReplacementKeepsTheOwner) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can hand a file to another owner";
+    struct stat info {};
+    auto statFile = [&] {
+        return ::stat(file().c_str(), &info) == 0;
+    };
+    // The service (root) rewriting a file an administrator gave to someone else.
+    writeBytes(file(), "old");
+    ASSERT_EQ(::chown(file().c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(file().c_str(), 0640), 0);
+    EXPECT_TRUE(replaceFile(file(), [](std::FILE* s) { return writeText(s, "new"); }));
+    ASSERT_TRUE(statFile());
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(readBytes(file()), "new");
+
+    // A writer that may not hand the new file to the owner rewrites the old one in
+    // place: same file, same owner.
+    ASSERT_EQ(::chmod(file().c_str(), 0660), 0);
+    ASSERT_EQ(::chmod(directory_.path().c_str(), 0777), 0);
+    ASSERT_TRUE(statFile());
+    const ino_t inode = info.st_ino;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool saved = ::setgid(65534) == 0 && ::setuid(4321) == 0 &&
+                           replaceFile(file(), [](std::FILE* s) { return writeText(s, "newer"); });
+        ::_exit(saved ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(::chmod(directory_.path().c_str(), 0755), 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(readBytes(file()), "newer");
+    ASSERT_TRUE(statFile());
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_ino, inode);
+    EXPECT_EQ(fileNames(directory_.path()), std::vector<std::string>{"file.xml"});
+}
+
 TEST_F(ReplaceFileTest, ReplacementKeepsPermissionsAndLinks) {
     writeBytes(file(), "old");
     ASSERT_EQ(::chmod(file().c_str(), 0640), 0);

@@ -111,23 +111,50 @@ TEST_F(LightingSettingsTest, WithoutRootTheFileIsNeverTouched) {
     }
 }
 
-TEST_F(LightingSettingsTest, DamagedFilesStartAgainEmpty) {
+TEST_F(LightingSettingsTest, DamagedFilesAreKeptAsideAndStartAgainEmpty) {
     const std::string cases[] = {
         "",
         "not xml at all",
         // Nodes the parser took in before the error are not kept.
         kDeclaration + "<root><Mode>2</Mode></root><broken",
         kDeclaration + "<root><Mode>2</Mode>",
+        kDeclaration + "<root><Mode>2</Mode><Extra/></root",
         std::string("\0<root/>", 8),
     };
+    const auto aside = directory_.path() / (std::string(LightingSettings::kFileName) + ".bad");
     for (const std::string& bytes : cases) {
+        os::CapturedDiagnostics diagnostics;
         writeBytes(file(), bytes);
         LightingSettings settings(file());
         EXPECT_EQ(settings.getMode(), 0);
         EXPECT_EQ(readBytes(file()), freshFile()) << bytes;
+        EXPECT_EQ(readBytes(aside), bytes);
+        EXPECT_EQ(diagnostics.all().size(), 1u) << bytes;
         settings.setMode(1);
         EXPECT_EQ(modeTexts(), std::vector<std::string>{"1"});
+        std::filesystem::remove(aside);
     }
+}
+
+TEST_F(LightingSettingsTest, TheSameModeAgainIsNotSavedAgain) {
+    int saves = 0;
+    settings::detail::setSaveInterruption([&saves](std::FILE*) { return ++saves, true; });
+    {
+        LightingSettings settings(file());
+        EXPECT_EQ(saves, 1) << "the new file";
+        settings.setMode(1);
+        settings.setMode(1);
+        EXPECT_EQ(saves, 2);
+        settings.setMode(2);
+        settings.setMode(2);
+        settings.setMode(0);
+        EXPECT_EQ(saves, 4);
+    }
+    LightingSettings reloaded(file());
+    reloaded.setMode(0);
+    EXPECT_EQ(saves, 4) << "the file holds 0 already";
+    settings::detail::setSaveInterruption(nullptr);
+    EXPECT_EQ(modeTexts(), std::vector<std::string>{"0"});
 }
 
 TEST_F(LightingSettingsTest, UnwritablePlaceGivesModeZeroAndReportsNothing) {

@@ -1,7 +1,9 @@
+#include "os/diagnostics.h"
 #include "settings/settings_document.h"
 #include "settings_files.h"
 #include "test_environment.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <limits>
 #include <tinyxml.h>
@@ -221,3 +223,139 @@ TEST_F(SettingsDocumentTest, SavesOnlyWhatReadsBack) {
     EXPECT_FALSE(document_.save());
     EXPECT_EQ(readBytes(file()), swallowing);
 }
+
+namespace {
+
+// The events a load gave about damaged files.
+std::vector<std::string> settingsEvents(const os::CapturedDiagnostics& diagnostics) {
+    std::vector<std::string> texts;
+    for (const os::Diagnostic& d : diagnostics.all())
+        if (d.kind == os::Diagnostic::Kind::Event && d.caption == settings::kMessageSource)
+            texts.push_back(d.text);
+    return texts;
+}
+
+TEST_F(SettingsDocumentTest, ADamagedFileIsKeptAsideWithOneMessageBeforeANewOne) {
+    os::CapturedDiagnostics diagnostics;
+    // The last '>' missing: the mode and an administrator's element were in it.
+    const std::string damaged = kDeclaration + "<root><Mode>2</Mode><Extra a=\"1\"/></root";
+    writeBytes(file(), damaged);
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_EQ(readBytes(file("settings.xml.bad")), damaged);
+    EXPECT_EQ(readBytes(file()), printedByTinyXml(kDeclaration + "<root/>", file("fresh.xml")));
+    const auto events = settingsEvents(diagnostics);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].find(file().string()), std::string::npos) << events[0];
+    EXPECT_NE(events[0].find("settings.xml.bad"), std::string::npos) << events[0];
+
+    // A second damaged file does not replace the first one kept.
+    writeBytes(file(), "<broken");
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_EQ(readBytes(file("settings.xml.bad")), damaged);
+    EXPECT_EQ(readBytes(file("settings.xml.bad.1")), "<broken");
+
+    // A good file and a missing one say nothing; only a missing one is created.
+    diagnostics.clear();
+    ASSERT_TRUE(document_.load(file(), true));
+    std::filesystem::remove(file());
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_TRUE(std::filesystem::exists(file()));
+    EXPECT_TRUE(settingsEvents(diagnostics).empty());
+
+    // Without create a damaged file stays where it is, without a word.
+    writeBytes(file(), damaged);
+    EXPECT_FALSE(document_.load(file(), false));
+    EXPECT_EQ(readBytes(file()), damaged);
+    EXPECT_TRUE(settingsEvents(diagnostics).empty());
+}
+
+TEST_F(SettingsDocumentTest, ADamagedFileThatCannotBeKeptAsideIsLeftAsItIs) {
+    os::CapturedDiagnostics diagnostics;
+    for (const char* aside : {".bad", ".bad.1", ".bad.2", ".bad.3", ".bad.4", ".bad.5", ".bad.6",
+                              ".bad.7", ".bad.8", ".bad.9"})
+        writeBytes(file((std::string("settings.xml") + aside).c_str()), "kept earlier");
+    writeBytes(file(), "<root");
+    EXPECT_FALSE(document_.load(file(), true));
+    EXPECT_EQ(readBytes(file()), "<root");
+    EXPECT_EQ(readBytes(file("settings.xml.bad")), "kept earlier");
+    EXPECT_EQ(settingsEvents(diagnostics).size(), 1u);
+}
+
+TEST_F(SettingsDocumentTest, DeepOrLargeFilesAreRefusedBeforeTheParserSeesThem) {
+    os::CapturedDiagnostics diagnostics;
+    // 100000 levels overflowed the parser's stack; 20000 took seconds.
+    std::string deep = kDeclaration;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    writeBytes(file(), deep);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(document_.root()->FirstChild(), nullptr) << "started afresh";
+    EXPECT_EQ(readBytes(file("settings.xml.bad")), deep);
+    auto events = settingsEvents(diagnostics);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].find("larger than 65536 bytes"), std::string::npos) << events[0];
+    std::filesystem::remove(file("settings.xml.bad"));
+
+    // Deep, but small: the elements are counted before parsing.
+    std::string nested = kDeclaration;
+    for (int i = 0; i < 300; ++i)
+        nested += "<a>";
+    diagnostics.clear();
+    writeBytes(file(), nested);
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_EQ(readBytes(file("settings.xml.bad")), nested);
+    events = settingsEvents(diagnostics);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].find("more than 256 elements"), std::string::npos) << events[0];
+
+    // Within the bounds: read as it stands.
+    std::string largest = kDeclaration + "<root><Mode>2</Mode>";
+    for (std::size_t i = 2; i < settings::kMaxElements; ++i)
+        largest += "<x/>";
+    largest += "</root><!--";
+    largest += std::string(settings::kMaxFileBytes - largest.size() - 3, '-');
+    largest += "-->";
+    ASSERT_EQ(largest.size(), settings::kMaxFileBytes);
+    writeBytes(file(), largest);
+    ASSERT_TRUE(document_.load(file(), true));
+    std::int32_t mode = 0;
+    EXPECT_TRUE(document_.readInt("Mode", {}, mode));
+    EXPECT_EQ(mode, 2);
+    EXPECT_EQ(readBytes(file()), largest);
+
+    // One byte more.
+    diagnostics.clear();
+    writeBytes(file(), largest + " ");
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_FALSE(document_.readInt("Mode", {}, mode));
+    events = settingsEvents(diagnostics);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_NE(events[0].find("larger than 65536 bytes"), std::string::npos) << events[0];
+    EXPECT_EQ(readBytes(file("settings.xml.bad.1")), largest + " ");
+}
+
+TEST_F(SettingsDocumentTest, LoadingToWriteRemovesTemporaryFilesOfCrashedSaves) {
+    writeBytes(file(), kDeclaration + "<root/>");
+    const std::string stale = "settings.xml.tmp-0123456789abcdef";
+    const std::string recent = "settings.xml.tmp-fedcba9876543210";
+    const std::string others[] = {"settings.xml.tmp-0123", "other.xml.tmp-0123456789abcdef"};
+    for (const std::string& name : {stale, recent, others[0], others[1]})
+        writeBytes(file(name.c_str()), "partial");
+    const auto hourAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const std::string& name : {stale, others[0], others[1]})
+        std::filesystem::last_write_time(file(name.c_str()), hourAgo);
+
+    ASSERT_TRUE(document_.load(file(), false));
+    EXPECT_TRUE(std::filesystem::exists(file(stale.c_str()))) << "a reader removes nothing";
+    ASSERT_TRUE(document_.load(file(), true));
+    EXPECT_FALSE(std::filesystem::exists(file(stale.c_str())));
+    EXPECT_TRUE(std::filesystem::exists(file(recent.c_str()))) << "perhaps a save under way";
+    for (const std::string& name : others)
+        EXPECT_TRUE(std::filesystem::exists(file(name.c_str()))) << name;
+}
+
+} // namespace

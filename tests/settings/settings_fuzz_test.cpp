@@ -108,6 +108,7 @@ TEST(SettingsFuzz, ArbitraryFilesNeverBreakTheSettings) {
     Mutator mutator(seed);
     testing_support::TemporaryDirectory directory;
     const auto file = directory.path() / "Lighting.xml";
+    const auto aside = directory.path() / "Lighting.xml.bad";
     const std::string fresh =
         printedByTinyXml(kDeclaration + "<root/>", directory.path() / "fresh.xml");
 
@@ -117,14 +118,18 @@ TEST(SettingsFuzz, ArbitraryFilesNeverBreakTheSettings) {
         const std::string input = mutator.next();
         SCOPED_TRACE("seed " + std::to_string(seed) + ", run " + std::to_string(run));
 
-        // The service: a file is either used as it stands or started again empty.
+        // The service: a file is either used as it stands or kept aside and started
+        // again empty.
         writeBytes(file, input);
         settings::LightingSettings lighting(file);
         const std::string loaded = readBytes(file);
-        if (loaded != input)
+        if (loaded != input) {
             ASSERT_EQ(loaded, fresh);
-        else
+            ASSERT_EQ(readBytes(aside), input);
+            std::filesystem::remove(aside);
+        } else {
             ASSERT_TRUE(parsesAsXml(loaded));
+        }
         const bool hasRoot = settings::SettingsDocument().load(file, false);
         ++(loaded != input ? recreated : hasRoot ? used : refused);
 
@@ -144,14 +149,19 @@ TEST(SettingsFuzz, ArbitraryFilesNeverBreakTheSettings) {
             EXPECT_EQ(readBytes(file), loaded);
         }
 
-        // The panel: reads fall back to the default, a write reads back or changes
-        // nothing.
+        // The panel: reads fall back to the default and change nothing, a write reads
+        // back or changes nothing.
         writeBytes(file, input);
         panel::PanelSettings panelSettings(file);
         const std::int32_t stored = panelSettings.readLedMode(panel::PanelSettings::kLedKey);
+        ASSERT_EQ(readBytes(file), input);
         panelSettings.writeLedMode(panel::PanelSettings::kLedKey, wanted);
         const std::int32_t reread = panelSettings.readLedMode(panel::PanelSettings::kLedKey);
         EXPECT_TRUE(reread == wanted || reread == stored) << input;
+        if (std::filesystem::exists(aside)) {
+            EXPECT_EQ(readBytes(aside), input);
+            std::filesystem::remove(aside);
+        }
 
         ASSERT_EQ(fileNames(directory.path()), std::vector<std::string>{"Lighting.xml"});
     }
