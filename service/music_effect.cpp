@@ -39,11 +39,9 @@ MusicEffect::MusicEffect(std::unique_ptr<CaptureSource> capture,
                                                            std::uint32_t channels) {
         guard([&] { effect_->analyze(samples, frames, channels); });
     });
+    // A run that ends stops the packets, and the effect's own silence rule fades the
+    // LEDs out meanwhile.
     capture_->setRunEndedCallback([this](std::int32_t result) {
-        // No packets now: the LEDs fade out rather than hold the last loud one. (A run
-        // that never delivered one left the bands as they were.)
-        if (capture_->frameCount() > 0)
-            effect_->setBands({});
         {
             std::lock_guard lock(restartMutex_);
             runEnded_ = true;
