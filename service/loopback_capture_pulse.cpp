@@ -2,7 +2,6 @@
 // PulseAudio main loop that the capture thread owns. stop() interrupts the loop's
 // poll, so a stop never waits for audio that may not come.
 
-#include "os/diagnostics.h"
 #include "service/loopback_capture.h"
 #include "service/realtime_kit_linux.h"
 
@@ -327,7 +326,7 @@ private:
     std::int32_t noDevice() {
         capturePrint("No default %s to capture from\n",
                      endpoint_ == CaptureEndpoint::RenderLoopback ? "sink" : "source");
-        os::showMessage("ERROR", "get_default_device failed!");
+        captureMessage("ERROR", "get_default_device failed!");
         return kNotFound;
     }
 
@@ -447,12 +446,14 @@ LoopbackCapture::~LoopbackCapture() {
 void LoopbackCapture::start() {
     if (platform_->thread.joinable())
         return;
+    OutageReports::Scope reports(reports_);
     result_ = kCaptureUnexpected;
     frameCount_ = 0;
     platform_->stopRequested = false;
     platform_->setState(RunState::Starting);
     try {
         platform_->thread = std::thread([this] {
+            OutageReports::Scope reports(reports_);
             raiseCapturePriority();
             result_ = PulseRun(*platform_, endpoint_, callback_, frameCount_).run();
             platform_->setState(RunState::Ended);
@@ -468,6 +469,7 @@ void LoopbackCapture::start() {
 void LoopbackCapture::stop() {
     if (!platform_->thread.joinable())
         return;
+    OutageReports::Scope reports(reports_);
     platform_->stopRequested = true;
     {
         std::lock_guard lock(platform_->mutex);

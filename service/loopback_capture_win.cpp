@@ -2,7 +2,6 @@
 // polled by a waitable timer at half the device period on a thread registered
 // with the multimedia class scheduler.
 
-#include "os/diagnostics.h"
 #include "service/loopback_capture.h"
 #include "service/mix_format_win.h"
 
@@ -245,6 +244,7 @@ HRESULT runCapture(IMMDevice* device, bool convertToInt16, HANDLE startedEvent, 
 DWORD WINAPI LoopbackCapture::Platform::captureThreadMain(LPVOID parameter) {
     auto* capture = static_cast<Platform*>(parameter);
     LoopbackCapture& owner = *capture->owner;
+    OutageReports::Scope reports(owner.reports_);
     HRESULT hr = CoInitialize(nullptr);
     owner.result_ = hr;
     if (FAILED(hr)) {
@@ -275,6 +275,7 @@ void LoopbackCapture::start() {
     Platform& p = *platform_;
     if (p.thread)
         return;
+    OutageReports::Scope reports(reports_);
     p.startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!p.startedEvent) {
         capturePrint("CreateEvent failed: last error is %u\n", unsigned(GetLastError()));
@@ -290,7 +291,7 @@ void LoopbackCapture::start() {
     result_ = kCaptureUnexpected;
     p.releaseDevice();
     if (FAILED(getDefaultRenderDevice(endpoint_, &p.device))) {
-        os::showMessage("ERROR", "get_default_device failed!");
+        captureMessage("ERROR", "get_default_device failed!");
         // Nothing to capture from: the capture stays idle, and the next start asks
         // for the device again.
         p.device = nullptr;
@@ -315,6 +316,7 @@ void LoopbackCapture::stop() {
     Platform& p = *platform_;
     if (!p.thread)
         return;
+    OutageReports::Scope reports(reports_);
     p.stopRequested = true;
     SetEvent(p.stopEvent);
     WaitForSingleObject(p.thread, INFINITE);
