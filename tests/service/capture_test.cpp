@@ -5,6 +5,8 @@
 #include "os/diagnostics.h"
 #ifdef _WIN32
 #include "os/com_apartment.h"
+#include "service/loopback_capture_win.h"
+#include "service/music_effect.h"
 #endif
 #include "service/loopback_capture.h"
 #include "test_environment.h"
@@ -126,6 +128,151 @@ TEST_F(WindowsCapture, AFailedLoopbackRunIsReportedByStop) {
     capture.start();
     capture.stop();
     EXPECT_FALSE(capture.active());
+}
+
+// The system's enumerator behind a stand-in that can refuse to answer (no device,
+// or the audio service not up at boot) and that hands the test the watch the
+// capture registers, so that it can announce a new default.
+class StandInEnumerator final : public IMMDeviceEnumerator {
+public:
+    std::atomic<int> refusals{0}; // lookups still to refuse
+    std::atomic<int> lookups{0};
+    std::mutex mutex;
+    IMMNotificationClient* watch = nullptr;
+    int registered = 0, unregistered = 0;
+
+    explicit StandInEnumerator(IMMDeviceEnumerator* system) : system_(system) {}
+    ~StandInEnumerator() { system_->Release(); }
+
+    // Tells the watch, as the audio service would; false when none is registered.
+    bool announce(EDataFlow flow, ERole role) {
+        std::lock_guard lock(mutex);
+        if (!watch)
+            return false;
+        watch->OnDefaultDeviceChanged(flow, role, L"{stand-in}");
+        return true;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; } // the test owns it
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
+                                                      IMMDevice** device) override {
+        ++lookups;
+        if (refusals > 0) {
+            --refusals;
+            *device = nullptr;
+            return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+        }
+        return system_->GetDefaultAudioEndpoint(flow, role, device);
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE
+    RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        std::lock_guard lock(mutex);
+        client->AddRef();
+        watch = client;
+        ++registered;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE
+    UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+        std::lock_guard lock(mutex);
+        if (client != watch)
+            return E_INVALIDARG;
+        watch->Release();
+        watch = nullptr;
+        ++unregistered;
+        return S_OK;
+    }
+
+private:
+    IMMDeviceEnumerator* system_;
+};
+
+// The music effect over the default capture endpoint (Wine's monitor of what is
+// played), its enumerator the stand-in.
+struct EffectOverStandIn : WindowsCapture {
+    struct NoOutput : service::ColorOutput {
+        void write(const service::Rgb&) override {}
+    };
+    os::CapturedDiagnostics diagnostics;
+    PrintedLines printed;
+    StandInEnumerator enumerator{[] {
+        IMMDeviceEnumerator* system = nullptr;
+        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                         __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&system));
+        return system;
+    }()};
+    std::atomic<int> factoryRefusals{0}; // the audio service not running yet
+    service::DeviceEnumeratorFactory previous =
+        service::setDeviceEnumeratorFactory([this](IMMDeviceEnumerator** out) {
+            if (factoryRefusals > 0) {
+                --factoryRefusals;
+                *out = nullptr;
+                return HRESULT(0x80070422); // the service cannot be started
+            }
+            *out = &enumerator;
+            return S_OK;
+        });
+    std::atomic<int> packets{0};
+    service::MusicEffect effect{service::CaptureEndpoint::DefaultCapture,
+                                std::make_unique<NoOutput>(),
+                                [this](const std::function<void()>& work) {
+                                    ++packets;
+                                    work();
+                                }};
+
+    ~EffectOverStandIn() override {
+        effect.stop();
+        service::setDeviceEnumeratorFactory(previous);
+    }
+};
+
+TEST_F(EffectOverStandIn, ANewDefaultEndsTheRunAndTheNextRunOpensIt) {
+    effect.start();
+    ASSERT_TRUE(eventually([&] { return packets > 0; }, 10000ms)) << printed.last();
+    ASSERT_EQ(enumerator.lookups, 1);
+
+    // Another flow or role is not ours to follow.
+    ASSERT_TRUE(enumerator.announce(eRender, eConsole));
+    ASSERT_TRUE(enumerator.announce(eCapture, eMultimedia));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(enumerator.lookups, 1) << printed.last();
+
+    ASSERT_TRUE(enumerator.announce(eCapture, eConsole));
+    EXPECT_TRUE(eventually([&] { return enumerator.lookups == 2; })) << printed.last();
+    const int before = packets;
+    EXPECT_TRUE(eventually([&] { return packets > before; }, 10000ms)) << printed.last();
+    {
+        std::lock_guard lock(enumerator.mutex);
+        // The ended run's watch went before its enumerator; the new run watches.
+        EXPECT_EQ(enumerator.registered, 2);
+        EXPECT_EQ(enumerator.unregistered, 1);
+        EXPECT_NE(enumerator.watch, nullptr);
+    }
+    effect.stop();
+    std::lock_guard lock(enumerator.mutex);
+    EXPECT_EQ(enumerator.watch, nullptr);
+    EXPECT_TRUE(diagnostics.messages().empty());
+}
+
+TEST_F(EffectOverStandIn, AFailedLookupAtStartIsRetriedUntilTheDeviceAnswers) {
+    factoryRefusals = 2;     // the audio service starts late
+    enumerator.refusals = 2; // and then has no device for a moment
+    effect.start();
+    EXPECT_TRUE(eventually([&] { return packets > 0; }, 20000ms)) << printed.last();
+    EXPECT_EQ(enumerator.lookups, 3);
+    EXPECT_EQ(factoryRefusals, 0);
+    // Told once for the outage, however many retries it took.
+    ASSERT_EQ(diagnostics.messages().size(), 1u);
+    EXPECT_EQ(diagnostics.messages()[0].text, "get_default_device failed!");
 }
 
 #else
