@@ -184,11 +184,11 @@ TEST_F(EffectFixture, AFailedCaptureReportsAndAllowsALaterStart) {
 #endif
         lines.clear();
     }
-    // The next start tries again from scratch (and fails the same way here).
+    // The next start tries again from scratch and fails the same way here: the same
+    // outage, so the trail need not say it again.
     start();
     stop();
-    std::lock_guard lock(linesMutex);
-    EXPECT_FALSE(lines.empty());
+    EXPECT_NE(effect.capture().result(), 0);
 }
 
 namespace {
