@@ -291,6 +291,19 @@ long sinkLatencyUsec() {
     return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 11);
 }
 
+// The pulse server of PipeWire rather than PulseAudio itself (with-pipewire).
+bool onPipeWire() {
+    FILE* pipe = popen("pactl info", "r");
+    if (!pipe)
+        return false;
+    std::string text;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        text.append(buffer, n);
+    pclose(pipe);
+    return text.find("on PipeWire") != std::string::npos;
+}
+
 TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     PrintedLines printed;
     Packets packets;
@@ -300,9 +313,12 @@ TEST(PulseCapture, DeliversWhatThePlaybackDevicePlays) {
     ASSERT_TRUE(capture.waitStreaming(5000)) << printed.last();
     // The capture asks the monitor, and so the sink, for its fragment's latency:
     // whatever the players ask, the sink renders in blocks small enough to follow.
-    const long latency = sinkLatencyUsec();
-    EXPECT_GT(latency, 0);
-    EXPECT_LE(latency, 20000);
+    // (PipeWire's pulse server reports no configured latency: 0.)
+    if (!onPipeWire()) {
+        const long latency = sinkLatencyUsec();
+        EXPECT_GT(latency, 0);
+        EXPECT_LE(latency, 20000);
+    }
     play(1000, 200ms);
     EXPECT_TRUE(eventually([&] { return packets.loudest > 8000; })) << packets.loudest;
     capture.stop();
@@ -542,9 +558,14 @@ TEST(PulseCapture, AfterTheServerRestartsTheEffectCapturesAgainAndFadedMeanwhile
 TEST(PulseCapture, TheEffectFollowsTheDefaultOutputAndNeverAMicrophone) {
     PrintedLines printed;
     const std::string second = output("pactl load-module module-null-sink sink_name=second");
+    // PipeWire's pulse server has no null source; its null sink makes one when asked.
     const std::string microphone =
-        output("pactl load-module module-null-source source_name=microphone");
+        onPipeWire() ? output("pactl load-module module-null-sink sink_name=microphone "
+                              "media.class=Audio/Source/Virtual")
+                     : output("pactl load-module module-null-source source_name=microphone");
     ASSERT_FALSE(second.empty());
+    // (A new sink may become the default by itself, as under PipeWire.)
+    ASSERT_EQ(std::system("pactl set-default-sink lumivane"), 0);
     ASSERT_EQ(std::system("pactl set-default-source microphone"), 0);
     QuietEffect quiet;
     quiet.effect.start();
@@ -592,6 +613,9 @@ TEST(PulseCapture, AServerThatDiesDuringAQueryEndsTheRunAsAFailure) {
 }
 
 TEST(PulseCapture, WithoutADefaultSinkTheUserIsToldAndALaterStartFindsTheNewOne) {
+    if (onPipeWire())
+        GTEST_SKIP() << "PipeWire's session manager puts a dummy output (auto_null) in the "
+                        "place of the last sink: a machine under it never has no sink";
     PrintedLines printed;
     os::CapturedDiagnostics diagnostics;
     Packets packets;
