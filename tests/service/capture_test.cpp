@@ -484,6 +484,18 @@ TEST(PulseCapture, AToneLightsTheLedsForItsLengthWhateverThePlayersLatency) {
         EXPECT_GT(output.lit, 1700ms) << "player latency " << int(latency) << ": lit for "
                                       << output.lit.count() / 1000000 << " ms of 2000";
     }
+
+    // A sink suspended under a tune delivers nothing more: dark all the same.
+    auto silent = [&] {
+        const service::BandValues b = effect.effect().bands();
+        return b.low == 0 && b.mid == 0 && b.high == 0;
+    };
+    std::thread player([] { playUntilGone(1000, 2000ms); });
+    EXPECT_TRUE(eventually([&] { return !silent(); }));
+    ASSERT_EQ(std::system("pactl suspend-sink lumivane 1"), 0);
+    EXPECT_TRUE(eventually(silent));
+    EXPECT_EQ(std::system("pactl suspend-sink lumivane 0"), 0);
+    player.join();
     effect.stop();
 }
 
