@@ -1,5 +1,7 @@
 #include "service/music_effect.h"
 
+#include "os/com_apartment.h"
+
 #include <algorithm>
 
 namespace service {
@@ -86,6 +88,10 @@ void MusicEffect::stop() {
 }
 
 void MusicEffect::restartEndedRuns() {
+    // The capture's start asks COM for the audio devices: this thread needs an
+    // apartment of its own rather than rely on another thread's (at process start
+    // the controller's thread may be the only one with COM).
+    const os::ComApartment com(os::ComApartment::Kind::MultiThreaded);
     std::chrono::milliseconds pause = kFirstRetry;
     std::unique_lock lock(restartMutex_);
     for (;;) {
