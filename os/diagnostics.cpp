@@ -9,7 +9,8 @@ namespace {
 
 std::mutex sinkMutex;
 DiagnosticSink currentSink;
-std::string messageEventSource; // under sinkMutex; empty: messages are boxes
+std::string messageEventSource;  // under sinkMutex; empty: messages are boxes
+bool messagesToDebugger = false; // under sinkMutex; when there is no event source
 
 // Copies the sink out under the lock, so a sink may itself report or be replaced.
 bool deliver(Diagnostic::Kind kind, std::string_view caption, std::string_view text) {
@@ -44,13 +45,19 @@ bool appendToMessageFile(std::string_view caption, std::string_view text) {
 
 void showMessage(std::string_view caption, std::string_view text) {
     std::string source;
+    bool toDebugger = false;
     {
         std::lock_guard lock(sinkMutex);
         source = messageEventSource;
+        toDebugger = messagesToDebugger;
     }
-    if (!source.empty()) {
-        std::string event(caption);
-        logEvent(source, event.append(": ").append(text));
+    if (!source.empty() || toDebugger) {
+        std::string line(caption);
+        line.append(": ").append(text);
+        if (!source.empty())
+            logEvent(source, line);
+        else
+            debugOutput(line.append("\n"));
         return;
     }
     if (deliver(Diagnostic::Kind::Message, caption, text))
@@ -72,6 +79,13 @@ void logEvent(std::string_view source, std::string_view text) {
 void routeMessagesToEventLog(std::string source) {
     std::lock_guard lock(sinkMutex);
     messageEventSource = std::move(source);
+    messagesToDebugger = false;
+}
+
+void routeMessagesToDebugger() {
+    std::lock_guard lock(sinkMutex);
+    messageEventSource.clear();
+    messagesToDebugger = true;
 }
 
 DiagnosticSink setDiagnosticSink(DiagnosticSink sink) {

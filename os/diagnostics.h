@@ -35,6 +35,10 @@ void logEvent(std::string_view source, std::string_view text);
 // on, showMessage writes an event of `source` instead ("caption: text"). An empty
 // source gives the boxes back.
 void routeMessagesToEventLog(std::string source);
+// A program that COM starts for a client has no desktop of its own either, and no
+// event source: from this call on, showMessage sends "caption: text" to the
+// debugger output. routeMessagesToEventLog({}) gives the boxes back.
+void routeMessagesToDebugger();
 
 using DiagnosticSink = std::function<void(const Diagnostic&)>;
 // Replaces where diagnostics go; an empty sink restores the platform's outputs.

@@ -65,20 +65,38 @@ bool AudioEffect::threadRunning() const {
 }
 
 BandValues AudioEffect::bands() const {
-    return {low_.load(std::memory_order_relaxed), mid_.load(std::memory_order_relaxed),
-            high_.load(std::memory_order_relaxed)};
+    std::lock_guard lock(bandsMutex_);
+    return bands_;
 }
 
 void AudioEffect::setBands(const BandValues& bands) {
-    low_.store(bands.low, std::memory_order_relaxed);
-    mid_.store(bands.mid, std::memory_order_relaxed);
-    high_.store(bands.high, std::memory_order_relaxed);
+    std::lock_guard lock(bandsMutex_);
+    bands_ = bands;
+    ++updates_;
+}
+
+BandValues AudioEffect::bandsForCycle(std::uint64_t& seen, std::uint32_t& idle) {
+    std::lock_guard lock(bandsMutex_);
+    if (updates_ != seen) {
+        seen = updates_;
+        idle = 0;
+    } else if (idle < kSilentCycles && ++idle == kSilentCycles) {
+        bands_ = {}; // what a silent packet's analysis gives
+    }
+    return bands_;
 }
 
 void AudioEffect::colorThreadMain(ColorRun& run) {
     ColorState state;
+    std::uint64_t seen = 0;
+    std::uint32_t idle = 0;
+    {
+        // The bands a new thread finds count as fresh: the silence rule starts now.
+        std::lock_guard lock(bandsMutex_);
+        seen = updates_;
+    }
     while (run.stop.wait(kCycleMs) == os::Event::WaitResult::TimedOut) {
-        const Rgb color = nextColor(state, bands());
+        const Rgb color = nextColor(state, bandsForCycle(seen, idle));
         char line[1024];
         std::snprintf(line, sizeof line, "[LED] Red: %d, Green: %d, Blue: %d,  \n", color.red,
                       color.green, color.blue);

@@ -31,6 +31,10 @@ public:
 class AudioEffect {
 public:
     static constexpr std::uint32_t kCycleMs = 10;
+    // A loopback stream delivers nothing at all while nothing plays: after this many
+    // colour cycles without a packet the bands are those of silence, so no capture
+    // path can leave the LEDs on the last loud colour.
+    static constexpr std::uint32_t kSilentCycles = 2;
 
     explicit AudioEffect(std::unique_ptr<ColorOutput> output);
     virtual ~AudioEffect();
@@ -48,16 +52,22 @@ public:
     bool threadRunning() const;
 
     BandValues bands() const;
+    // The bands of a packet just analysed (or of none, after a capture run ended).
     void setBands(const BandValues& bands);
 
 private:
     struct ColorRun;
     void colorThreadMain(ColorRun& run);
+    // The bands this cycle shows: the latest packet's, or silence once packets have
+    // stopped for kSilentCycles cycles. `seen` and `idle` are the colour thread's.
+    BandValues bandsForCycle(std::uint64_t& seen, std::uint32_t& idle);
 
     std::unique_ptr<ColorOutput> output_;
-    // Written by the capture thread, read by the colour thread; a cycle may combine
-    // bands of two packets, which is harmless.
-    std::atomic<float> low_{0.0f}, mid_{0.0f}, high_{0.0f};
+    // Written by the capture thread, read (and silenced) by the colour thread. One
+    // lock, so that silence never overwrites a packet that has just arrived.
+    mutable std::mutex bandsMutex_;
+    BandValues bands_;
+    std::uint64_t updates_ = 0; // setBands calls so far
     mutable std::mutex runMutex_;
     std::unique_ptr<ColorRun> run_;
 };

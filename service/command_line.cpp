@@ -1,5 +1,7 @@
 #include "service/command_line.h"
 
+#include "os/diagnostics.h"
+
 #include <array>
 #include <utility>
 
@@ -53,6 +55,10 @@ Switch findSwitch(std::string_view commandLine) {
     }};
     const Switch found = firstOf(commandLine, registration);
     return found != Switch::None ? found : firstOf(commandLine, service);
+}
+
+void routeMessagesFor(Switch chosen, std::string source) {
+    os::routeMessagesToEventLog(chosen == Switch::None ? std::move(source) : std::string());
 }
 
 } // namespace service

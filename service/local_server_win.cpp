@@ -1,6 +1,7 @@
 #include "service/local_server_win.h"
 
 #include "os/com_apartment.h"
+#include "os/diagnostics.h"
 #include "service/com_module_win.h"
 #include "service/light_control_com_win.h"
 
@@ -49,6 +50,8 @@ private:
 } // namespace
 
 HRESULT runLocalServer() {
+    // No service, so no event source of ours; and no person either (COM started us).
+    os::routeMessagesToDebugger();
     const os::ComApartment apartment(os::ComApartment::Kind::MultiThreaded);
     if (!apartment.ok())
         return apartment.result();

@@ -1,5 +1,7 @@
 #include "service/loopback_capture.h"
 
+#include "os/diagnostics.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -9,8 +11,42 @@ namespace {
 
 std::mutex printMutex;
 CapturePrintSink printSink;
+thread_local OutageReports* currentReports = nullptr;
+
+bool firstTimeHere(const std::string& report) {
+    return !currentReports || currentReports->firstTime(report);
+}
 
 } // namespace
+
+bool OutageReports::firstTime(const std::string& report) {
+    std::lock_guard lock(mutex_);
+    anyTold_ = true;
+    return told_.insert(report).second;
+}
+
+void OutageReports::delivered() {
+    if (!anyTold_.load(std::memory_order_relaxed))
+        return; // the common case, once per packet: nothing to forget
+    std::lock_guard lock(mutex_);
+    told_.clear();
+    anyTold_ = false;
+}
+
+OutageReports::Scope::Scope(OutageReports& reports) : previous_(currentReports) {
+    currentReports = &reports;
+}
+
+OutageReports::Scope::~Scope() {
+    currentReports = previous_;
+}
+
+void captureMessage(std::string_view caption, std::string_view text) {
+    std::string report(caption);
+    report.append(": ").append(text);
+    if (firstTimeHere(report))
+        os::showMessage(caption, text);
+}
 
 void capturePrint(const char* format, ...) {
     char line[512];
@@ -18,6 +54,8 @@ void capturePrint(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    if (!firstTimeHere(line))
+        return;
 
     CapturePrintSink sink;
     {
@@ -39,7 +77,14 @@ CapturePrintSink setCapturePrintSink(CapturePrintSink sink) {
 }
 
 void LoopbackCapture::setCallback(PacketCallback callback) {
-    callback_ = std::move(callback);
+    // Every packet ends an outage, whichever platform's run delivered it.
+    callback_ = [this, callback = std::move(callback)](const std::uint8_t* samples,
+                                                       std::uint32_t frames, std::uint32_t flags,
+                                                       std::uint32_t channels) {
+        reports_.delivered();
+        if (callback)
+            callback(samples, frames, flags, channels);
+    };
 }
 
 void LoopbackCapture::setRunEndedCallback(RunEndedCallback callback) {

@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 
 namespace service {
 
@@ -36,6 +39,37 @@ using RunEndedCallback = std::function<void(std::int32_t result)>;
 // default capture endpoint is the monitor of what is played, so the rest of the
 // capture path can still be exercised.
 enum class CaptureEndpoint { RenderLoopback, DefaultCapture };
+
+// A failure that the restart loop meets on every retry (no output device, no sound
+// server) is told once per outage: from the first failed run until a run delivers
+// packets again. Lines and messages are told through it while a Scope lives on the
+// telling thread.
+class OutageReports {
+public:
+    // True the first time this outage meets `report`.
+    bool firstTime(const std::string& report);
+    // Packets arrived: the next failure is news again.
+    void delivered();
+
+    class Scope {
+    public:
+        explicit Scope(OutageReports& reports);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        OutageReports* previous_;
+    };
+
+private:
+    std::mutex mutex_;
+    std::set<std::string> told_;
+    std::atomic<bool> anyTold_{false};
+};
+
+// A message for a person ("get_default_device failed!"), once per outage.
+void captureMessage(std::string_view caption, std::string_view text);
 
 class LoopbackCapture {
 public:
@@ -77,6 +111,7 @@ private:
     RunEndedCallback runEnded_;
     std::int32_t result_ = kCaptureUnexpected;
     std::uint32_t frameCount_ = 0;
+    OutageReports reports_;
     std::unique_ptr<Platform> platform_;
 };
 

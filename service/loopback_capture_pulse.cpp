@@ -2,7 +2,6 @@
 // PulseAudio main loop that the capture thread owns. stop() interrupts the loop's
 // poll, so a stop never waits for audio that may not come.
 
-#include "os/diagnostics.h"
 #include "service/loopback_capture.h"
 #include "service/realtime_kit_linux.h"
 
@@ -170,15 +169,14 @@ public:
             capturePrint("pa_stream_new failed: %s\n", pa_strerror(pa_context_errno(context_)));
             return kFail;
         }
-        // Fragments of 10 ms, but no latency asked of the source: a record stream that
-        // adjusts its latency sets the monitor's, and so the sink's, to the fragment,
-        // and every program playing would then be mixed in 10 ms blocks (a hundred
-        // wake-ups a second of the sound server, and underruns for players that did
-        // not ask for it) for as long as the effect runs. The monitor delivers as the
-        // sink renders: in blocks of 10 ms or less while any player asks for low
-        // latency, as games, browsers and the benchmarks' players do; in bursts while
-        // the only player asks for seconds (deliver() cuts both into 10 ms). The
-        // queue on the server holds a second at most: anything older is stale.
+        // Fragments of 10 ms with the latency adjusted to them: the monitor then asks
+        // its sink to render in blocks that small, whatever the players ask. Without
+        // it a sink whose only player asks for the server's default (seconds, as many
+        // players do) renders, and its monitor delivers, in bursts of up to 2 s, and
+        // the colours miss most of the music. The price is the sound server's: it
+        // wakes every few milliseconds while the effect runs (measured beside the
+        // latency benchmark). The queue on the server holds a second at most: anything
+        // older is stale.
         pa_buffer_attr attr;
         std::memset(&attr, 0xFF, sizeof attr); // server defaults for the rest
         attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
@@ -188,7 +186,9 @@ public:
         // Never moved: when its sink goes, the server would move the stream to some
         // other source, a microphone perhaps. It ends instead, and the next run takes
         // whatever output is the default then.
-        if (pa_stream_connect_record(stream_, source, &attr, PA_STREAM_DONT_MOVE) < 0) {
+        if (pa_stream_connect_record(
+                stream_, source, &attr,
+                pa_stream_flags_t(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY)) < 0) {
             capturePrint("pa_stream_connect_record(%s) failed: %s\n", source,
                          pa_strerror(pa_context_errno(context_)));
             return kFail;
@@ -326,7 +326,7 @@ private:
     std::int32_t noDevice() {
         capturePrint("No default %s to capture from\n",
                      endpoint_ == CaptureEndpoint::RenderLoopback ? "sink" : "source");
-        os::showMessage("ERROR", "get_default_device failed!");
+        captureMessage("ERROR", "get_default_device failed!");
         return kNotFound;
     }
 
@@ -385,7 +385,8 @@ private:
 
     void deliver(const std::uint8_t* data, std::size_t bytes) {
         // Packets of exactly 10 ms, whatever blocks the sink renders in (5 ms when a
-        // player asks for little, bursts when one asks for seconds): the analysis
+        // player asks for little, a burst should the server not honour our latency):
+        // the analysis
         // then runs once per colour cycle, always on the same length, whose
         // transform plan it keeps (441 frames at 44100 Hz, where 442, a product of
         // large primes, would cost several times as much). Whatever is left over,
@@ -445,12 +446,14 @@ LoopbackCapture::~LoopbackCapture() {
 void LoopbackCapture::start() {
     if (platform_->thread.joinable())
         return;
+    OutageReports::Scope reports(reports_);
     result_ = kCaptureUnexpected;
     frameCount_ = 0;
     platform_->stopRequested = false;
     platform_->setState(RunState::Starting);
     try {
         platform_->thread = std::thread([this] {
+            OutageReports::Scope reports(reports_);
             raiseCapturePriority();
             result_ = PulseRun(*platform_, endpoint_, callback_, frameCount_).run();
             platform_->setState(RunState::Ended);
@@ -466,6 +469,7 @@ void LoopbackCapture::start() {
 void LoopbackCapture::stop() {
     if (!platform_->thread.joinable())
         return;
+    OutageReports::Scope reports(reports_);
     platform_->stopRequested = true;
     {
         std::lock_guard lock(platform_->mutex);

@@ -1,8 +1,10 @@
 // The capture on Windows: shared-mode loopback of the default render endpoint,
 // polled by a waitable timer at half the device period on a thread registered
-// with the multimedia class scheduler.
+// with the multimedia class scheduler. The run follows the default render endpoint:
+// a new default ends it, and the owner's restart opens the new one.
 
-#include "os/diagnostics.h"
+#include "service/loopback_capture_win.h"
+
 #include "service/loopback_capture.h"
 #include "service/mix_format_win.h"
 
@@ -13,9 +15,93 @@
 #include <mmdeviceapi.h>
 // clang-format on
 
+#include <mutex>
+
 namespace service {
 
+namespace {
+
+std::mutex factoryMutex;
+DeviceEnumeratorFactory enumeratorFactory; // under factoryMutex; empty: the system's
+
+HRESULT createEnumerator(IMMDeviceEnumerator** enumerator) {
+    DeviceEnumeratorFactory factory;
+    {
+        std::lock_guard lock(factoryMutex);
+        factory = enumeratorFactory;
+    }
+    if (factory)
+        return factory(enumerator);
+    return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                            __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(enumerator));
+}
+
+// Tells the capture thread that another device became the default of its flow for
+// the console role. Called on the audio service's threads: it only sets an event,
+// which it owns, so a late call after the run has ended harms nothing.
+class DefaultDeviceWatch final : public IMMNotificationClient {
+public:
+    explicit DefaultDeviceWatch(EDataFlow flow)
+        : flow_(flow), changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    DefaultDeviceWatch(const DefaultDeviceWatch&) = delete;
+    DefaultDeviceWatch& operator=(const DefaultDeviceWatch&) = delete;
+
+    HANDLE changed() const { return changed_; }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --references_;
+        if (left == 0)
+            delete this;
+        return ULONG(left);
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object)
+            return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
+            *object = static_cast<IMMNotificationClient*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == flow_ && role == eConsole)
+            SetEvent(changed_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+
+private:
+    ~DefaultDeviceWatch() {
+        if (changed_)
+            CloseHandle(changed_);
+    }
+
+    EDataFlow flow_;
+    HANDLE changed_;
+    std::atomic<long> references_{1};
+};
+
+} // namespace
+
+DeviceEnumeratorFactory setDeviceEnumeratorFactory(DeviceEnumeratorFactory factory) {
+    std::lock_guard lock(factoryMutex);
+    std::swap(enumeratorFactory, factory);
+    return factory;
+}
+
 struct LoopbackCapture::Platform {
+    IMMDeviceEnumerator* enumerator = nullptr; // kept for the watch, from start to stop
+    DefaultDeviceWatch* watch = nullptr;       // registered on the enumerator while set
+    HRESULT lookup = S_OK;                     // the device lookup of the last start
     IMMDevice* device = nullptr;
     bool convertToInt16 = true;
     HANDLE startedEventCopy = nullptr;
@@ -44,32 +130,20 @@ struct LoopbackCapture::Platform {
         if (device)
             device->Release();
         device = nullptr;
+        // The enumerator must not go while our watch is registered on it.
+        if (watch) {
+            enumerator->UnregisterEndpointNotificationCallback(watch);
+            watch->Release();
+            watch = nullptr;
+        }
+        if (enumerator)
+            enumerator->Release();
+        enumerator = nullptr;
     }
+    HRESULT openDefaultDevice(CaptureEndpoint endpoint);
 };
 
 namespace {
-
-// The default render endpoint of the console role; the default capture endpoint
-// instead when the test seam asks for it.
-HRESULT getDefaultRenderDevice(CaptureEndpoint endpoint, IMMDevice** device) {
-    IMMDeviceEnumerator* enumerator = nullptr;
-    HRESULT hr =
-        CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                         __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(&enumerator));
-    if (FAILED(hr)) {
-        capturePrint("CoCreateInstance(IMMDeviceEnumerator) failed: hr = 0x%08x\n", unsigned(hr));
-        return hr;
-    }
-    const EDataFlow flow = endpoint == CaptureEndpoint::RenderLoopback ? eRender : eCapture;
-    hr = enumerator->GetDefaultAudioEndpoint(flow, eConsole, device);
-    enumerator->Release();
-    if (FAILED(hr)) {
-        capturePrint("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x%08x\n",
-                     unsigned(hr));
-        return hr;
-    }
-    return S_OK;
-}
 
 // Releases what the run holds, in reverse order of acquisition, whichever step it
 // ended on.
@@ -101,7 +175,7 @@ struct RunResources {
 };
 
 HRESULT runCapture(IMMDevice* device, bool convertToInt16, HANDLE startedEvent, HANDLE stopEvent,
-                   std::uint32_t* frameCount, CaptureEndpoint endpoint,
+                   HANDLE defaultChanged, std::uint32_t* frameCount, CaptureEndpoint endpoint,
                    const PacketCallback& callback, LoopbackCapture::Platform& platform) {
     RunResources run;
     HRESULT hr = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
@@ -185,7 +259,8 @@ HRESULT runCapture(IMMDevice* device, bool convertToInt16, HANDLE startedEvent, 
     platform.streaming = true;
     SetEvent(platform.settledEvent);
     std::uint32_t pass = 0;
-    const HANDLE waitSet[] = {stopEvent, run.timer};
+    const HANDLE waitSet[] = {stopEvent, run.timer, defaultChanged};
+    const DWORD waitCount = defaultChanged ? 3 : 2;
     for (;;) {
         UINT32 packetSize = 0;
         hr = run.captureClient->GetNextPacketSize(&packetSize);
@@ -225,10 +300,15 @@ HRESULT runCapture(IMMDevice* device, bool convertToInt16, HANDLE startedEvent, 
             return hr;
         }
 
-        const DWORD waited = WaitForMultipleObjects(2, waitSet, FALSE, INFINITE);
+        const DWORD waited = WaitForMultipleObjects(waitCount, waitSet, FALSE, INFINITE);
         if (waited == WAIT_OBJECT_0) {
             capturePrint("Received stop event after %u passes and %u frames\n", pass, *frameCount);
             return hr;
+        }
+        if (waited == WAIT_OBJECT_0 + 2) {
+            capturePrint("The default output changed: the capture follows it after %u frames\n",
+                         *frameCount);
+            return kCaptureDefaultChanged;
         }
         if (waited != WAIT_OBJECT_0 + 1) {
             capturePrint("Unexpected WaitForMultipleObjects return value %u on pass %u after %u "
@@ -242,17 +322,53 @@ HRESULT runCapture(IMMDevice* device, bool convertToInt16, HANDLE startedEvent, 
 
 } // namespace
 
+// The default endpoint of the capture's flow for the console role, with a watch for
+// the next default on the enumerator that found it. The enumerator is kept: its
+// watch lives as long as it does.
+HRESULT LoopbackCapture::Platform::openDefaultDevice(CaptureEndpoint endpoint) {
+    HRESULT hr = createEnumerator(&enumerator);
+    if (FAILED(hr)) {
+        enumerator = nullptr;
+        capturePrint("CoCreateInstance(IMMDeviceEnumerator) failed: hr = 0x%08x\n", unsigned(hr));
+        return hr;
+    }
+    const EDataFlow flow = endpoint == CaptureEndpoint::RenderLoopback ? eRender : eCapture;
+    watch = new DefaultDeviceWatch(flow);
+    hr = watch->changed() ? enumerator->RegisterEndpointNotificationCallback(watch) : E_OUTOFMEMORY;
+    if (FAILED(hr)) {
+        // Captures all the same; only a new default is not followed until a restart.
+        capturePrint("IMMDeviceEnumerator::RegisterEndpointNotificationCallback failed: "
+                     "hr = 0x%08x\n",
+                     unsigned(hr));
+        watch->Release();
+        watch = nullptr;
+    }
+    hr = enumerator->GetDefaultAudioEndpoint(flow, eConsole, &device);
+    if (FAILED(hr)) {
+        device = nullptr;
+        capturePrint("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x%08x\n",
+                     unsigned(hr));
+        return hr;
+    }
+    return S_OK;
+}
+
 DWORD WINAPI LoopbackCapture::Platform::captureThreadMain(LPVOID parameter) {
     auto* capture = static_cast<Platform*>(parameter);
     LoopbackCapture& owner = *capture->owner;
-    HRESULT hr = CoInitialize(nullptr);
+    OutageReports::Scope reports(owner.reports_);
+    HRESULT hr = FAILED(capture->lookup) ? capture->lookup : CoInitialize(nullptr);
     owner.result_ = hr;
-    if (FAILED(hr)) {
+    if (FAILED(capture->lookup)) {
+        // Nothing to capture from (no device, or the audio service not up yet): the
+        // run ends at once, and the owner retries as after any failed run.
+    } else if (FAILED(hr)) {
         capturePrint("CoInitialize failed: hr = 0x%08x\n", unsigned(hr));
     } else {
-        owner.result_ = runCapture(capture->device, capture->convertToInt16,
-                                   capture->startedEventCopy, capture->stopEventCopy,
-                                   &owner.frameCount_, owner.endpoint_, owner.callback_, *capture);
+        owner.result_ =
+            runCapture(capture->device, capture->convertToInt16, capture->startedEventCopy,
+                       capture->stopEventCopy, capture->watch ? capture->watch->changed() : nullptr,
+                       &owner.frameCount_, owner.endpoint_, owner.callback_, *capture);
         CoUninitialize();
     }
     capture->streaming = false;
@@ -275,6 +391,7 @@ void LoopbackCapture::start() {
     Platform& p = *platform_;
     if (p.thread)
         return;
+    OutageReports::Scope reports(reports_);
     p.startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!p.startedEvent) {
         capturePrint("CreateEvent failed: last error is %u\n", unsigned(GetLastError()));
@@ -289,14 +406,9 @@ void LoopbackCapture::start() {
     }
     result_ = kCaptureUnexpected;
     p.releaseDevice();
-    if (FAILED(getDefaultRenderDevice(endpoint_, &p.device))) {
-        os::showMessage("ERROR", "get_default_device failed!");
-        // Nothing to capture from: the capture stays idle, and the next start asks
-        // for the device again.
-        p.device = nullptr;
-        p.closeEvents();
-        return;
-    }
+    p.lookup = p.openDefaultDevice(endpoint_);
+    if (FAILED(p.lookup))
+        captureMessage("ERROR", "get_default_device failed!");
     p.convertToInt16 = true;
     frameCount_ = 0;
     p.streaming = false;
@@ -315,6 +427,7 @@ void LoopbackCapture::stop() {
     Platform& p = *platform_;
     if (!p.thread)
         return;
+    OutageReports::Scope reports(reports_);
     p.stopRequested = true;
     SetEvent(p.stopEvent);
     WaitForSingleObject(p.thread, INFINITE);

@@ -60,8 +60,11 @@ HRESULT runAsRegistered() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     service::serviceName();
-    service::startLightingThread();
+    // The lighting thread may raise a message at once (a stored Music Effect with no
+    // output): where it goes is settled before the thread starts.
     const service::Switch chosen = service::findSwitch(os::narrow(GetCommandLineW()));
+    service::routeMessagesFor(chosen, os::narrow(service::serviceName()));
+    service::startLightingThread();
     const HRESULT result = chosen == service::Switch::None ? runAsRegistered() : runSwitch(chosen);
     // The controller is never destroyed and its effect threads may be mid-step: leave
     // without running static destructors under their feet.

@@ -1,5 +1,7 @@
 #include "service/music_effect.h"
 
+#include "os/com_apartment.h"
+
 #include <algorithm>
 
 namespace service {
@@ -39,11 +41,10 @@ MusicEffect::MusicEffect(std::unique_ptr<CaptureSource> capture,
                                                            std::uint32_t channels) {
         guard([&] { effect_->analyze(samples, frames, channels); });
     });
+    // A run that ends stops the packets, and the effect's own silence rule fades the
+    // LEDs out meanwhile. A new default output is followed after the same pause as any
+    // other ended run, so a server that keeps flipping its default is backed off too.
     capture_->setRunEndedCallback([this](std::int32_t) {
-        // No packets now: the LEDs fade out rather than hold the last loud one. (A run
-        // that never delivered one left the bands as they were.)
-        if (capture_->frameCount() > 0)
-            effect_->setBands({});
         {
             std::lock_guard lock(restartMutex_);
             runEnded_ = true;
@@ -97,6 +98,10 @@ void MusicEffect::stop() {
 
 void MusicEffect::restartEndedRuns() {
     using Clock = std::chrono::steady_clock;
+    // The capture's start asks COM for the audio devices: this thread needs an
+    // apartment of its own rather than rely on another thread's (at process start
+    // the controller's thread may be the only one with COM).
+    const os::ComApartment com(os::ComApartment::Kind::MultiThreaded);
     std::chrono::milliseconds pause = kFirstRetry;
     Clock::time_point started = Clock::now(); // the run start() began
     std::unique_lock lock(restartMutex_);

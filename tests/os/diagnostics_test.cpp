@@ -66,6 +66,19 @@ TEST(Diagnostics, MessagesGoToTheMessageFileWhenOneIsNamed) {
     EXPECT_EQ(content, "Vantor LED Control Service: Could not open service\nBiosItem: second\n");
 }
 
+TEST(Diagnostics, MessagesBecomeDebugOutputWhileRoutedToTheDebugger) {
+    os::CapturedDiagnostics captured;
+    os::routeMessagesToDebugger();
+    os::showMessage("ERROR", "get_default_device failed!");
+    os::routeMessagesToEventLog({});
+    os::showMessage("BiosItem", "a box again");
+    const std::vector<Diagnostic> expected{
+        {Diagnostic::Kind::Debug, "", "ERROR: get_default_device failed!\n"},
+        {Diagnostic::Kind::Message, "BiosItem", "a box again"},
+    };
+    EXPECT_EQ(captured.all(), expected);
+}
+
 TEST(Diagnostics, MessagesBecomeEventsWhileRoutedToTheEventLog) {
     os::CapturedDiagnostics captured;
     os::routeMessagesToEventLog("Vantor LED Control Service");

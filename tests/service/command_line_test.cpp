@@ -1,9 +1,32 @@
+#include "os/diagnostics.h"
 #include "service/command_line.h"
 
 #include <gtest/gtest.h>
 
 namespace service {
 namespace {
+
+// The service and the local server COM starts have nobody to close a box: from the
+// first line on, a message is an event. A person runs the switches and gets boxes.
+TEST(CommandLine, OnlyTheRegistrationSwitchesShowBoxes) {
+    using Kind = os::Diagnostic::Kind;
+    const struct {
+        Switch chosen;
+        Kind expected;
+    } cases[] = {{Switch::None, Kind::Event},
+                 {Switch::Service, Kind::Message},
+                 {Switch::RegServer, Kind::Message},
+                 {Switch::UnregServer, Kind::Message},
+                 {Switch::RegServerPerUser, Kind::Message}};
+    for (const auto& c : cases) {
+        os::CapturedDiagnostics captured;
+        routeMessagesFor(c.chosen, "Vantor LED Control Service");
+        os::showMessage("ERROR", "get_default_device failed!");
+        ASSERT_EQ(captured.all().size(), 1u);
+        EXPECT_EQ(captured.all()[0].kind, c.expected) << int(c.chosen);
+    }
+    os::routeMessagesToEventLog({});
+}
 
 TEST(CommandLine, EachSwitchWithEitherCharacterInAnyCase) {
     EXPECT_EQ(findSwitch(R"("C:\Lumivane\Lumivane.exe" /RegServer)"), Switch::RegServer);

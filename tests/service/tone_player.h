@@ -30,13 +30,19 @@ inline void playUntilGone(double hertz, std::chrono::milliseconds length,
     pa_simple_free(player);
 }
 
-inline void play(double hertz, std::chrono::milliseconds length) {
+enum class PlayerLatency { Low, ServerDefault };
+
+// The whole tone in one write. At the server's default latency the player buffers
+// seconds ahead, as plain paplay and many music players do.
+inline void play(double hertz, std::chrono::milliseconds length,
+                 PlayerLatency latency = PlayerLatency::Low) {
     const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, 2};
     pa_buffer_attr attr{std::uint32_t(-1), std::uint32_t(pa_usec_to_bytes(20000, &sampleFormat)),
                         std::uint32_t(-1), std::uint32_t(-1), std::uint32_t(-1)};
     int error = 0;
-    pa_simple* player = pa_simple_new(nullptr, "music test", PA_STREAM_PLAYBACK, nullptr, "tone",
-                                      &sampleFormat, nullptr, &attr, &error);
+    pa_simple* player =
+        pa_simple_new(nullptr, "music test", PA_STREAM_PLAYBACK, nullptr, "tone", &sampleFormat,
+                      nullptr, latency == PlayerLatency::Low ? &attr : nullptr, &error);
     ASSERT_NE(player, nullptr) << pa_strerror(error);
     const int frames = int(48 * length.count());
     const auto bytes = audio_signals::packet(
