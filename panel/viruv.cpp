@@ -114,7 +114,12 @@ bool viruv::isWhiteMode() const {
 
 void viruv::setLightMode(int mode) {
     lightMode = mode;
-    if (mode == 0)
+    // While the lighting is off the colour controls stay locked under the mask, also
+    // when a radio checked at start-up asks for its presentation; the mode is what
+    // they show when the lighting comes back.
+    if (!ui->ledSwitch->isChecked())
+        present(Presentation::Locked);
+    else if (mode == 0)
         present(Presentation::White);
     else if (mode == 1)
         present(Presentation::Colour);
@@ -132,6 +137,8 @@ void viruv::present(Presentation presentation) {
     ui->colorLightSliderMask->setEnabled(!locked);
     ui->grayLightSliderMask->setEnabled(!locked);
     wheel->setEnabled(!locked);
+    colorLightSlider->setEnabled(!locked);
+    ui->grayLightSlider->setEnabled(!locked);
     tintLogo(white ? kWhitePattern : kPattern);
 }
 
@@ -242,14 +249,12 @@ void viruv::onSecondaryMode(bool checked) {
             softwareIndex = i;
     }
     ui->thermalCelsius->setVisible(s == ui->radioThermal);
-    if (lightMode == 0)
-        present(Presentation::White);
-    else if (lightMode == 1)
-        present(Presentation::Colour);
+    setLightMode(lightMode);
     ui->applyButton->setEnabled(true);
-    // The firmware effect programmed alongside the software one is the user's to pick.
+    // The firmware effect programmed alongside the software one is the user's to pick,
+    // once the lighting is on.
     for (QRadioButton* radio : shutdownRadios)
-        radio->setEnabled(true);
+        radio->setEnabled(ui->ledSwitch->isChecked());
 }
 
 void viruv::onApplyButton() {

@@ -37,8 +37,10 @@ void AloneTest::comesUpAndTakesEveryClickWithNothingToTalkTo() {
     auto* lighting = window.findChild<QPushButton*>("ledSwitch");
     QVERIFY(apply && statics && lighting);
 
-    // Nothing says the lighting is on: the window shows it off.
-    QVERIFY(lighting->isCheckable() && !lighting->isChecked());
+    // Nothing says whether the lighting is on: the switch stays as the form has it,
+    // and the stored effect is shown without being programmed anywhere.
+    QVERIFY(lighting->isCheckable() && lighting->isChecked());
+    QVERIFY(window.findChild<QRadioButton*>("radioPulsating")->isChecked());
     // Every control still answers: nothing waits on a service or a bridge that is not
     // there (a hang would end the test by its time limit).
     auto* defaults = window.findChild<QPushButton*>("defaultButton");
