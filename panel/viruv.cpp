@@ -8,9 +8,15 @@
 #include "panel/tint_image.h"
 #include "ui_viruv.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 namespace {
+
+// How often a start-up that could not read the state tries again: the bridge comes up
+// within seconds of log-on.
+constexpr int kStateRetryMs = 2000;
 
 const QString kPattern = QStringLiteral(":/viruv/Resources/eye/pattern.png");
 const QString kWhitePattern = QStringLiteral(":/viruv/Resources/eye/pattern_w.png");
@@ -104,6 +110,26 @@ viruv::viruv(QWidget* parent) : QMainWindow(parent), ui(new Ui::vodozOzava) {
     page = std::make_unique<BoardLedPage>(ui.get(), this);
     page->load();
     ui->applyButton->setEnabled(false);
+    if (!page->stateRead()) {
+        stateRetry = new QTimer(this);
+        stateRetry->setInterval(kStateRetryMs);
+        connect(stateRetry, &QTimer::timeout, this, &viruv::retryUnreadState);
+        stateRetry->start();
+    }
+}
+
+void viruv::retryUnreadState() {
+    // Whatever the user chose since stands; a drag in progress is left alone.
+    if (ui->applyButton->isEnabled()) {
+        stateRetry->stop();
+        return;
+    }
+    if (QApplication::mouseButtons() != Qt::NoButton)
+        return;
+    page->load();
+    ui->applyButton->setEnabled(false);
+    if (page->stateRead())
+        stateRetry->stop();
 }
 
 viruv::~viruv() = default;
@@ -164,6 +190,9 @@ void viruv::OnStart() {}
 void viruv::OnStop() {}
 
 void viruv::OnLedSwitchChanged(bool checked) {
+    // The switch is a choice of its own, or a state that was read after all.
+    if (stateRetry)
+        stateRetry->stop();
     ui->bg_mask->setVisible(!checked);
     // The switch and the window buttons stay usable above the mask.
     ui->bg_mask->raise();

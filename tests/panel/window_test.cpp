@@ -520,6 +520,14 @@ void WindowTest::aStartThatCannotReadChangesNothing() {
     QCOMPARE(contentsOf(panel::PanelSettings::instance().path()), panelBefore);
     QVERIFY2(itemWrites().empty(), qPrintable(describe(itemWrites())));
 
+    // Once the state can be read, it decides: the LEDs stay with the service.
+    if (bridge) {
+        storeLedMode(0x00FF0001);
+        QVERIFY(QTest::qWaitFor([&] { return !itemWrites().empty(); }, 6000));
+        QCOMPARE(describe(itemWrites()), describe({{board::kLightingControlItem, 1, 3}}));
+        QCOMPARE(serviceMode(), std::int16_t(1));
+    }
+
     window_.reset();
     if (busWithoutBridge)
         panel::ServiceClient().setServiceMode(0);
