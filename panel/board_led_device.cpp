@@ -57,9 +57,15 @@ BoardLedDevice::BoardLedDevice() {
 }
 
 bool BoardLedDevice::isLightingOn() {
+    return readLightingOn().value_or(false);
+}
+
+std::optional<bool> BoardLedDevice::readLightingOn() {
     board::BiosItem* item = board::BiosItemRegistry::instance().Find(board::kLightingEnableItem);
     std::uint32_t value = 0;
-    return item && item->GetValue(&value) && value == 1;
+    if (!item || !item->GetValue(&value))
+        return std::nullopt;
+    return value == 1;
 }
 
 void BoardLedDevice::setLightingOn(bool on) {
@@ -82,10 +88,22 @@ bool BoardLedDevice::enableSoftwareControl() {
 }
 
 int BoardLedDevice::storedEffect() {
-    const int number = int(storedLedMode() & 0xFF);
-    return number >= kStatic && number <= kRainbow ? number : 0;
+    return effectOf(storedLedMode());
 }
 
 std::uint32_t BoardLedDevice::storedColor() {
-    return storedLedMode() >> 8;
+    return colorOf(storedLedMode());
+}
+
+std::optional<std::uint32_t> BoardLedDevice::readStoredWord() {
+    const std::optional<std::int32_t> mode =
+        panel::PanelSettings::instance().storedLedMode(panel::PanelSettings::kLedKey);
+    if (!mode)
+        return std::nullopt;
+    return std::uint32_t(*mode);
+}
+
+int BoardLedDevice::effectOf(std::uint32_t word) {
+    const int number = int(word & 0xFF);
+    return number >= kStatic && number <= kRainbow ? number : 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 // The board's own lighting effects through the firmware's lighting items, with the
 // effect word kept in the panel's settings file so that the next start shows it.
@@ -20,6 +21,9 @@ public:
     BoardLedDevice& operator=(const BoardLedDevice&) = delete;
 
     bool isLightingOn();
+    // The lighting item as read; nothing when it cannot be read (no bridge yet, no
+    // item), which says nothing about the LEDs.
+    std::optional<bool> readLightingOn();
     void setLightingOn(bool on);
     // Hands the LEDs to the firmware and programs the effect; whether the effect
     // write succeeded.
@@ -29,6 +33,11 @@ public:
     // The stored effect number, 0 when the file holds none the firmware knows.
     int storedEffect();
     std::uint32_t storedColor();
+    // The stored effect word; nothing when the settings file is there but unreadable.
+    std::optional<std::uint32_t> readStoredWord();
+    // The effect number and the colour word of an effect word, as the two above.
+    static int effectOf(std::uint32_t word);
+    static std::uint32_t colorOf(std::uint32_t word) { return word >> 8; }
 
     bool boardMatches() const { return boardMatches_; }
 

@@ -3,6 +3,7 @@
 #include "panel/board_led_device.h"
 #include "panel/circle_slider.h"
 #include "panel/light_slider.h"
+#include "panel/panel_settings.h"
 #include "panel/service_client.h"
 #include "panel/viruv.h"
 #include "ui_viruv.h"
@@ -48,9 +49,19 @@ BoardLedDevice* BoardLedPage::createDevice() {
 }
 
 void BoardLedPage::load() {
-    form_->ledSwitch->setChecked(device().isLightingOn());
+    // A read that fails is not a value: with the bridge not up yet at log-on, the
+    // lighting would read as off and the switch's handler would stop the user's effect
+    // and overwrite what they saved. Then the window shows what the panel has stored,
+    // writes nothing, and the next read that succeeds (or the user) decides.
+    const std::optional<bool> lighting = device().readLightingOn();
+    const std::optional<std::uint32_t> storedWord = device().readStoredWord();
+    stateRead_ = lighting && storedWord;
+    if (lighting)
+        form_->ledSwitch->setChecked(*lighting);
 
-    const std::uint32_t stored = device().storedColor();
+    const std::uint32_t word =
+        storedWord.value_or(std::uint32_t(panel::PanelSettings::kDefaultLedMode));
+    const std::uint32_t stored = BoardLedDevice::colorOf(word);
     qreal h = 0, s = 0, l = 0;
     colorOfWord(stored).getHslF(&h, &s, &l);
     if (h < 0)
@@ -69,17 +80,19 @@ void BoardLedPage::load() {
     bool softwareEffect = false;
     const int mode = service().getServiceMode();
     if (mode == kMusicMode) {
-        device().enableSoftwareControl();
+        if (stateRead_)
+            device().enableSoftwareControl();
         form_->radioMusic->setChecked(true);
         softwareEffect = true;
     } else if (mode == kTemperatureMode) {
-        device().enableSoftwareControl();
+        if (stateRead_)
+            device().enableSoftwareControl();
         form_->radioThermal->setChecked(true);
         form_->thermalCelsius->show();
         softwareEffect = true;
     }
 
-    const int effect = device().storedEffect();
+    const int effect = BoardLedDevice::effectOf(word);
     if (softwareEffect) {
         if (effect >= BoardLedDevice::kStatic && effect <= BoardLedDevice::kRainbow)
             window_->shutdownRadios[effect - 1]->setChecked(true);
@@ -90,7 +103,8 @@ void BoardLedPage::load() {
     if (effect >= BoardLedDevice::kStatic && effect <= BoardLedDevice::kRainbow) {
         window_->primaryRadios[effect - 1]->setChecked(true);
         window_->shutdownRadios[effect - 1]->setChecked(true);
-        device().applyEffect(effect, effect == BoardLedDevice::kRainbow ? 0 : stored);
+        if (stateRead_)
+            device().applyEffect(effect, effect == BoardLedDevice::kRainbow ? 0 : stored);
     }
 }
 

@@ -28,6 +28,10 @@ public:
     bool isDimmed() override;
     BoardLedDevice* createDevice() override;
 
+    // Whether the last load read the lighting item and the stored effect; when not,
+    // it changed nothing and the window shows the stored or factory choice.
+    bool stateRead() const { return stateRead_; }
+
 private:
     BoardLedDevice& device();
     // The slider mappings before they are narrowed to float.
@@ -38,4 +42,5 @@ private:
     viruv* window_;
     int argument_;
     std::unique_ptr<BoardLedDevice> device_;
+    bool stateRead_ = false;
 };

@@ -102,7 +102,7 @@ QColor CircleSlider::presentColor() const {
     // The swatch's own tinted picture, not the screen: whatever covers the swatch (the
     // cover, another window) would otherwise be read as the colour to apply.
     const QImage image =
-        tintedImage(QImage(kPresentImage), normalisedHue(livePosition_), presentLightness_);
+        tintedPicture(kPresentImage, normalisedHue(livePosition_), presentLightness_);
     const QColor colour = image.pixelColor(presentSwatch_->width() / 2, 0);
     return QColor(colour.red(), colour.green(), colour.blue());
 }

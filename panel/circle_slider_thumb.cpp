@@ -24,7 +24,7 @@ void CircleSliderThumb::setHue(float hue) {
 }
 
 void CircleSliderThumb::retint() {
-    const QImage image = tintedImage(QImage(kPickerImage), hue_, -1.0f);
+    const QImage image = tintedPicture(kPickerImage, hue_, -1.0f);
     QPalette palette = this->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         palette.setBrush(group, backgroundRole(), QBrush(image));

@@ -27,6 +27,24 @@ std::int32_t PanelSettings::readLedMode(std::string_view key) {
     return mode;
 }
 
+std::optional<std::int32_t> PanelSettings::storedLedMode(std::string_view key) {
+    std::error_code error;
+    const bool present = std::filesystem::exists(path_, error);
+    if (error)
+        return std::nullopt;
+    if (!present)
+        return readLedMode(key);
+    std::int32_t mode = kDefaultLedMode;
+    settings::SettingsDocument document;
+    if (!document.load(path_, false))
+        return std::nullopt;
+    TiXmlElement* led =
+        settings::SettingsDocument::findOrCreateChild(document.root(), kLedName, key, false);
+    if (led)
+        settings::SettingsDocument::readInt(led, kModeName, {}, mode);
+    return mode;
+}
+
 void PanelSettings::writeLedMode(std::string_view key, std::int32_t value) {
     settings::SettingsDocument document;
     if (!document.load(path_, true))

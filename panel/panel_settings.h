@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 // The panel's memory of the last firmware effect it programmed: the effect word in
@@ -35,6 +36,10 @@ public:
     // The effect word stored for key, or kDefaultLedMode. Reading never changes the
     // file, nor creates one.
     std::int32_t readLedMode(std::string_view key);
+    // The same, but a file that is there and cannot be read yields nothing and is left
+    // as it is: what it held is not known, and may still be the user's. A missing file
+    // is a first start (created, as readLedMode does).
+    std::optional<std::int32_t> storedLedMode(std::string_view key);
     // Stores the effect word for key and saves the file; failures are not reported.
     // A missing file is created; a damaged one is first kept aside
     // (lightingControl.xml.bad, see SettingsDocument::load).

@@ -2,8 +2,12 @@
 
 // The way to the lighting service's automation interface, for the panel and for
 // lumivanectl. Stateless: every call makes a connection of its own, so a service
-// that restarted (or was started by the call) is simply found again. No call waits
-// longer than kCallTimeout: a hung service leaves the caller as if it were absent.
+// that restarted (or was started by the call) is simply found again.
+//
+// On D-Bus no call waits longer than kCallTimeout: a hung service leaves the caller as
+// if it were absent. Through COM a call waits as long as COM does, the start of the
+// server included: COM has no time limit for a call, and one left running on another
+// thread could still change the service's mode after the caller gave up on it.
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +17,7 @@ namespace panel {
 
 class ServiceClient {
 public:
+    // The D-Bus client's limit for one call.
     static constexpr std::chrono::seconds kCallTimeout{3};
 
     // The service's mode, 0 when it cannot be asked.

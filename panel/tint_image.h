@@ -16,6 +16,10 @@ float normalisedHue(float angle);
 // also takes lightness, unless lightness is -1 or the pixel is darker than 0.09: dark
 // outlines stay dark whatever lightness is chosen.
 QImage tintedImage(const QImage& source, float hue, float lightness);
+// The same for the picture at path, read once and kept: the panel's pictures are
+// resources, and a drag on the wheel tints them at every move.
+QImage tintedPicture(const QString& path, float hue, float lightness);
 
-// The image at path tinted with the hue of the angle hue, shown in label.
+// The image at path (read once and kept, as tintedPicture) tinted with the hue of the
+// angle hue, shown in label.
 void tintImage(float hue, float lightness, QLabel* label, const QString& path);

@@ -8,9 +8,15 @@
 #include "panel/tint_image.h"
 #include "ui_viruv.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QTimer>
 
 namespace {
+
+// How often a start-up that could not read the state tries again: the bridge comes up
+// within seconds of log-on.
+constexpr int kStateRetryMs = 2000;
 
 const QString kPattern = QStringLiteral(":/viruv/Resources/eye/pattern.png");
 const QString kWhitePattern = QStringLiteral(":/viruv/Resources/eye/pattern_w.png");
@@ -104,6 +110,26 @@ viruv::viruv(QWidget* parent) : QMainWindow(parent), ui(new Ui::vodozOzava) {
     page = std::make_unique<BoardLedPage>(ui.get(), this);
     page->load();
     ui->applyButton->setEnabled(false);
+    if (!page->stateRead()) {
+        stateRetry = new QTimer(this);
+        stateRetry->setInterval(kStateRetryMs);
+        connect(stateRetry, &QTimer::timeout, this, &viruv::retryUnreadState);
+        stateRetry->start();
+    }
+}
+
+void viruv::retryUnreadState() {
+    // Whatever the user chose since stands; a drag in progress is left alone.
+    if (ui->applyButton->isEnabled()) {
+        stateRetry->stop();
+        return;
+    }
+    if (QApplication::mouseButtons() != Qt::NoButton)
+        return;
+    page->load();
+    ui->applyButton->setEnabled(false);
+    if (page->stateRead())
+        stateRetry->stop();
 }
 
 viruv::~viruv() = default;
@@ -114,7 +140,12 @@ bool viruv::isWhiteMode() const {
 
 void viruv::setLightMode(int mode) {
     lightMode = mode;
-    if (mode == 0)
+    // While the lighting is off the colour controls stay locked under the mask, also
+    // when a radio checked at start-up asks for its presentation; the mode is what
+    // they show when the lighting comes back.
+    if (!ui->ledSwitch->isChecked())
+        present(Presentation::Locked);
+    else if (mode == 0)
         present(Presentation::White);
     else if (mode == 1)
         present(Presentation::Colour);
@@ -132,6 +163,8 @@ void viruv::present(Presentation presentation) {
     ui->colorLightSliderMask->setEnabled(!locked);
     ui->grayLightSliderMask->setEnabled(!locked);
     wheel->setEnabled(!locked);
+    colorLightSlider->setEnabled(!locked);
+    ui->grayLightSlider->setEnabled(!locked);
     tintLogo(white ? kWhitePattern : kPattern);
 }
 
@@ -157,6 +190,9 @@ void viruv::OnStart() {}
 void viruv::OnStop() {}
 
 void viruv::OnLedSwitchChanged(bool checked) {
+    // The switch is a choice of its own, or a state that was read after all.
+    if (stateRetry)
+        stateRetry->stop();
     ui->bg_mask->setVisible(!checked);
     // The switch and the window buttons stay usable above the mask.
     ui->bg_mask->raise();
@@ -242,14 +278,12 @@ void viruv::onSecondaryMode(bool checked) {
             softwareIndex = i;
     }
     ui->thermalCelsius->setVisible(s == ui->radioThermal);
-    if (lightMode == 0)
-        present(Presentation::White);
-    else if (lightMode == 1)
-        present(Presentation::Colour);
+    setLightMode(lightMode);
     ui->applyButton->setEnabled(true);
-    // The firmware effect programmed alongside the software one is the user's to pick.
+    // The firmware effect programmed alongside the software one is the user's to pick,
+    // once the lighting is on.
     for (QRadioButton* radio : shutdownRadios)
-        radio->setEnabled(true);
+        radio->setEnabled(ui->ledSwitch->isChecked());
 }
 
 void viruv::onApplyButton() {

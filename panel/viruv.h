@@ -8,6 +8,7 @@ class BoardLedPage;
 class CircleSlider;
 class LightSlider;
 class QRadioButton;
+class QTimer;
 
 namespace Ui {
 class vodozOzava;
@@ -63,6 +64,7 @@ private:
     void present(Presentation presentation);
     void tintLogo(const QString& path);
     void giveSliderHue(float hue);
+    void retryUnreadState();
 
     std::unique_ptr<Ui::vodozOzava> ui;
     QList<QRadioButton*> primaryRadios;
@@ -77,4 +79,7 @@ private:
     float lightness = -1.0f;
     std::unique_ptr<BoardLedPage> page;
     int lightMode = -1;
+    // Runs while the page could not read the state at start-up and the user has not
+    // chosen anything yet.
+    QTimer* stateRetry = nullptr;
 };

@@ -387,12 +387,16 @@ void drawCheckBox(QImage& image, State state, bool checked) {
 }
 
 // Temperature badges: a thermometer, the unit drawn as strokes and the effect's
-// green-to-red scale.
+// green-to-red scale. The badge takes only the left of its label: the label reaches
+// past the effects column's divider (x = 532 in the window, 102 pixels right of the
+// badge's left edge), and the rest of the picture stays clear.
+constexpr qreal kBadgeWidth = 95;
+
 void drawTemperature(QImage& image, bool celsius, bool enabled) {
     SmoothPainter painter(image);
     painter.setPen(QPen(enabled ? kEdge : kDisabledEdge, 1));
     painter.setBrush(enabled ? kSurface : kDisabledFill);
-    painter.drawRoundedRect(QRectF(0.5, 0.5, 129, 29), 5, 5);
+    painter.drawRoundedRect(QRectF(0.5, 0.5, kBadgeWidth, 29), 5, 5);
 
     const QColor ink = enabled ? kInk : kDisabledInk;
     const QColor warm = enabled ? QColor(0xe8, 0x4a, 0x3a) : kDisabledInk;
@@ -419,13 +423,13 @@ void drawTemperature(QImage& image, bool celsius, bool enabled) {
         painter.drawPath(letter);
     }
 
-    QLinearGradient scale(60, 0, 120, 0);
+    QLinearGradient scale(56, 0, kBadgeWidth - 8, 0);
     scale.setColorAt(0, enabled ? QColor(0x2e, 0xc4, 0x4a) : QColor(0x3a, 0x3d, 0x42));
     scale.setColorAt(0.5, enabled ? QColor(0xe6, 0xc2, 0x1e) : QColor(0x44, 0x47, 0x4c));
     scale.setColorAt(1, enabled ? QColor(0xe8, 0x3a, 0x2e) : QColor(0x4e, 0x51, 0x56));
     painter.setPen(Qt::NoPen);
     painter.setBrush(scale);
-    painter.drawRoundedRect(QRectF(60, 13, 60, 4), 2, 2);
+    painter.drawRoundedRect(QRectF(56, 13, kBadgeWidth - 8 - 56, 4), 2, 2);
 }
 
 // The wheel

@@ -5,6 +5,7 @@
 #include "panel/viruv.h"
 #include "private_bus.h"
 #include "test_environment.h"
+#include "text_fit.h"
 
 #include <QPushButton>
 #include <QRadioButton>
@@ -15,6 +16,7 @@ class AloneTest : public QObject {
 
 private slots:
     void comesUpAndTakesEveryClickWithNothingToTalkTo();
+    void effectLabelsFitWhereTheyStand();
 };
 
 void AloneTest::comesUpAndTakesEveryClickWithNothingToTalkTo() {
@@ -37,8 +39,10 @@ void AloneTest::comesUpAndTakesEveryClickWithNothingToTalkTo() {
     auto* lighting = window.findChild<QPushButton*>("ledSwitch");
     QVERIFY(apply && statics && lighting);
 
-    // Nothing says the lighting is on: the window shows it off.
-    QVERIFY(lighting->isCheckable() && !lighting->isChecked());
+    // Nothing says whether the lighting is on: the switch stays as the form has it,
+    // and the stored effect is shown without being programmed anywhere.
+    QVERIFY(lighting->isCheckable() && lighting->isChecked());
+    QVERIFY(window.findChild<QRadioButton*>("radioPulsating")->isChecked());
     // Every control still answers: nothing waits on a service or a bridge that is not
     // there (a hang would end the test by its time limit).
     auto* defaults = window.findChild<QPushButton*>("defaultButton");
@@ -47,6 +51,21 @@ void AloneTest::comesUpAndTakesEveryClickWithNothingToTalkTo() {
          std::initializer_list<QAbstractButton*>{lighting, statics, apply, defaults, lighting})
         QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(window.isVisible());
+}
+
+// Under the test's 96 dpi (QT_FONT_DPI), as the form looks on Windows at 96 dpi.
+void AloneTest::effectLabelsFitWhereTheyStand() {
+    using testing_support::ScopedEnvironment;
+    testing_support::TemporaryDirectory dir;
+    ScopedEnvironment config("XDG_CONFIG_HOME", dir.path().string() + "/config");
+    testing_support::PrivateBus bus;
+    initPanelResources();
+    viruv window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QStringList problems = text_fit::problems(&window, QImage(":/viruv/Resources/bg.png"),
+                                                    QImage(":/viruv/Resources/temperature/C.png"));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
 }
 
 QTEST_MAIN(AloneTest)

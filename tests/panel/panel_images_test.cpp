@@ -26,6 +26,23 @@ QColor rgbOf(QRgb pixel) {
     return QColor(qRed(pixel), qGreen(pixel), qBlue(pixel));
 }
 
+// The tint computed the plain way, every pixel through QColor on its own: what the
+// panel's prepared tint must give to the bit.
+QImage tintedPixelByPixel(const QImage& source, float hue, float lightness) {
+    QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor colour = rgbOf(line[x]);
+            const qreal l = lightness != -1.0f && colour.lightnessF() >= 0.09 ? qreal(lightness)
+                                                                              : colour.lightnessF();
+            const QColor tint = QColor::fromHslF(hue, colour.hslSaturationF(), l, 1.0);
+            line[x] = qRgba(tint.red(), tint.green(), tint.blue(), qAlpha(line[x]));
+        }
+    }
+    return image;
+}
+
 } // namespace
 
 class PanelImagesTest : public QObject {
@@ -115,6 +132,24 @@ private slots:
         const QImage tinted = tintedImage(source, normalisedHue(angle), 0.3f);
         for (int x = 0; x < 6; ++x) {
             QCOMPARE(shown.pixel(x, 0), tinted.pixel(x, 0));
+        }
+    }
+
+    void preparedTintGivesEveryPixelOfThePlainOne() {
+        for (const char* name : {"eye/pattern.png", "eye/pattern_w.png", "color_picker/picker.png",
+                                 "color_picker/present_color.png"}) {
+            const QString path = kResources + name;
+            const QImage source(path);
+            for (const float hue : {0.0f, 0.37f, 0.999f})
+                for (const float lightness : {-1.0f, 0.07f, 0.35f, 0.7f}) {
+                    const QImage expected = tintedPixelByPixel(source, hue, lightness);
+                    // Twice from the kept picture: keeping it changes nothing.
+                    for (int pass = 0; pass < 2; ++pass)
+                        QVERIFY2(
+                            tintedPicture(path, hue, lightness) == expected,
+                            qPrintable(QString("%1 at %2, %3").arg(name).arg(hue).arg(lightness)));
+                    QVERIFY(tintedImage(source, hue, lightness) == expected);
+                }
         }
     }
 

@@ -78,6 +78,9 @@ private slots:
     void switchingOnWithNothingChosenCommitsTheFactoryChoice();
     void defaultAloneChangesNoHardware();
     void storedEffectsComeBackIntoTheControls();
+    void aStartThatCannotReadChangesNothing_data();
+    void aStartThatCannotReadChangesNothing();
+    void startingWithTheLightingOffLocksAsSwitchingOffDoes();
     void aSecondPanelLeavesTheFirstAlone();
 
 private:
@@ -112,6 +115,11 @@ private:
 
 std::filesystem::path serviceSettingsFile() {
     return std::filesystem::path(LUMIVANE_BINARY_DIR) / settings::LightingSettings::kFileName;
+}
+
+std::string contentsOf(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void WindowTest::initTestCase() {
@@ -462,6 +470,110 @@ void WindowTest::storedEffectsComeBackIntoTheControls() {
     const QImage locked = window_->grab().toImage();
     saveScreenshot(locked, "locked");
     QVERIFY(child<QPushButton>("applyButton")->isEnabled());
+}
+
+void WindowTest::aStartThatCannotReadChangesNothing_data() {
+    QTest::addColumn<bool>("bridge");
+    QTest::addColumn<QByteArray>("settings");
+    // At log-on the panel may come up before the bridge: the lighting item cannot be
+    // read, and reading it as "off" used to stop the service and overwrite its file.
+    QTest::newRow("no bridge") << false << QByteArray();
+    // A settings file that is there but not readable may still hold the user's choice.
+    QTest::newRow("damaged settings") << true << QByteArray("<?xml version=\"1.0\"?><root><led");
+}
+
+void WindowTest::aStartThatCannotReadChangesNothing() {
+    QFETCH(bool, bridge);
+    QFETCH(QByteArray, settings);
+    std::optional<testing_support::TemporaryDirectory> serviceOnly;
+    std::optional<testing_support::PrivateBus> busWithoutBridge;
+    if (!bridge) {
+        // A bus of its own that can start the service but has no bridge at all.
+        serviceOnly.emplace();
+        const std::filesystem::path services = serviceOnly->path() / "dbus-1" / "services";
+        std::filesystem::create_directories(services);
+        std::filesystem::copy_file(std::filesystem::path(LUMIVANE_BUS_DATA_DIR) / "dbus-1" /
+                                       "services" / "Lumivane.LightControl.service",
+                                   services / "Lumivane.LightControl.service");
+        busWithoutBridge.emplace(serviceOnly->path());
+        QVERIFY(busWithoutBridge->running());
+    }
+    storeLedMode(0x00FF0001); // green, Static
+    if (!settings.isEmpty())
+        std::ofstream(panel::PanelSettings::instance().path(), std::ios::binary)
+            << settings.toStdString();
+    panel::ServiceClient().setServiceMode(1);
+    QCOMPARE(serviceMode(), std::int16_t(1));
+    const std::string serviceBefore = contentsOf(serviceSettingsFile());
+    const std::string panelBefore = contentsOf(panel::PanelSettings::instance().path());
+    QVERIFY(!serviceBefore.empty() && !panelBefore.empty());
+    board_->bridge().clearCalls();
+
+    window_ = makeWindow();
+    // The window shows what it knows: the service's effect, and the switch untouched.
+    QVERIFY(child<QRadioButton>("radioMusic")->isChecked());
+    QVERIFY(child<QPushButton>("ledSwitch")->isChecked());
+    QVERIFY(child<QLabel>("bg_mask")->isHidden());
+    QVERIFY(!child<QPushButton>("applyButton")->isEnabled());
+    QCOMPARE(serviceMode(), std::int16_t(1));
+    QCOMPARE(contentsOf(serviceSettingsFile()), serviceBefore);
+    QCOMPARE(contentsOf(panel::PanelSettings::instance().path()), panelBefore);
+    QVERIFY2(itemWrites().empty(), qPrintable(describe(itemWrites())));
+
+    // Once the state can be read, it decides: the LEDs stay with the service.
+    if (bridge) {
+        storeLedMode(0x00FF0001);
+        QVERIFY(QTest::qWaitFor([&] { return !itemWrites().empty(); }, 6000));
+        QCOMPARE(describe(itemWrites()), describe({{board::kLightingControlItem, 1, 3}}));
+        QCOMPARE(serviceMode(), std::int16_t(1));
+    }
+
+    window_.reset();
+    if (busWithoutBridge)
+        panel::ServiceClient().setServiceMode(0);
+}
+
+void WindowTest::startingWithTheLightingOffLocksAsSwitchingOffDoes() {
+    storeLedMode(0x00FF0001); // green, Static: the Colour presentation when on
+    window_ = makeWindow();
+    QVERIFY(!window_->isWhiteMode());
+    child<QPushButton>("ledSwitch")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    const QImage switchedOff = window_->grab().toImage();
+    QMap<QString, QPair<bool, bool>> locked; // visible, enabled
+    for (QWidget* widget : window_->findChildren<QWidget*>())
+        locked[widget->objectName() + "/" + widget->metaObject()->className()] = {
+            widget->isVisible(), widget->isEnabled()};
+    window_.reset();
+
+    // Started with the lighting off: the same locks, the same picture where the colour
+    // controls are.
+    QCOMPARE(board_->items().read(board::kLightingEnableItem), std::optional<std::uint32_t>(0));
+    window_ = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(!child<QPushButton>("ledSwitch")->isChecked());
+    auto* slider = window_->findChild<LightSlider*>();
+    auto* wheel = window_->findChild<CircleSlider*>();
+    QVERIFY(!slider->isEnabled());
+    QVERIFY(!wheel->isEnabled());
+    for (QWidget* widget : window_->findChildren<QWidget*>()) {
+        const QString key = widget->objectName() + "/" + widget->metaObject()->className();
+        QVERIFY2(locked.contains(key), qPrintable(key));
+        QVERIFY2(locked[key] == qMakePair(widget->isVisible(), widget->isEnabled()),
+                 qPrintable(key));
+    }
+    const QImage startedOff = window_->grab().toImage();
+    saveScreenshot(startedOff, "started-off");
+    for (const QRect& area : {slider->geometry(), wheel->geometry()})
+        for (int y = area.top(); y <= area.bottom(); y += 2)
+            for (int x = area.left(); x <= area.right(); x += 2)
+                QVERIFY2(startedOff.pixel(x, y) == switchedOff.pixel(x, y),
+                         qPrintable(QString("at %1, %2").arg(x).arg(y)));
+
+    // Back on, the stored colour's presentation returns.
+    child<QPushButton>("ledSwitch")->click();
+    QVERIFY(!window_->isWhiteMode());
+    QVERIFY(slider->isVisible() && slider->isEnabled() && wheel->isEnabled());
 }
 
 void WindowTest::aSecondPanelLeavesTheFirstAlone() {

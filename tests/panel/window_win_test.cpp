@@ -14,6 +14,7 @@
 #include "run_program.h"
 #include "settings/lighting_settings.h"
 #include "test_environment.h"
+#include "text_fit.h"
 #include "virtualboard/board.h"
 
 #include <QApplication>
@@ -322,6 +323,13 @@ void WindowWinTest::theWindowOnTheDisplay() {
     for (int x = 0; x < screen.width(); x += 8)
         colours.insert(screen.pixel(x, screen.height() / 2));
     QVERIFY(colours.size() > 10);
+
+    // In the faces Windows has (the prefix maps Arial to its metric twin), every label
+    // is whole and clear of the divider.
+    const QStringList problems =
+        text_fit::problems(window_.get(), QImage(":/viruv/Resources/bg.png"),
+                           QImage(":/viruv/Resources/temperature/C.png"));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
 }
 
 QTEST_MAIN(WindowWinTest)
