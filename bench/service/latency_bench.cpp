@@ -3,7 +3,7 @@
 // change of an EC colour register in the virtual board's trace. Between bursts the
 // player keeps playing silence, as a music player does, and the LEDs go dark.
 //
-//   tests/service/with-pulseaudio build/linux/bin/music_latency_bench [bursts]
+//   tests/audio/with-pulseaudio build/linux/bin/music_latency_bench [bursts]
 
 #include "audio_signals.h"
 #include "board/ec_led_port.h"

@@ -2,9 +2,9 @@
 // PulseAudio main loop that the capture thread owns. stop() interrupts the loop's
 // poll, so a stop never waits for audio that may not come.
 
+#include "audio/loopback_capture.h"
+#include "audio/realtime_kit_linux.h"
 #include "os/diagnostics.h"
-#include "service/loopback_capture.h"
-#include "service/realtime_kit_linux.h"
 
 #include <algorithm>
 #include <condition_variable>

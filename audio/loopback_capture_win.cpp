@@ -2,9 +2,9 @@
 // polled by a waitable timer at half the device period on a thread registered
 // with the multimedia class scheduler.
 
+#include "audio/loopback_capture.h"
+#include "audio/mix_format_win.h"
 #include "os/diagnostics.h"
-#include "service/loopback_capture.h"
-#include "service/mix_format_win.h"
 
 // clang-format off
 #include <windows.h>

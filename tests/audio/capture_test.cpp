@@ -6,7 +6,7 @@
 #ifdef _WIN32
 #include "os/com_apartment.h"
 #endif
-#include "service/loopback_capture.h"
+#include "audio/loopback_capture.h"
 #include "test_environment.h"
 
 #include <atomic>
