@@ -3,7 +3,7 @@
 // The colour half of the music effect: the latest band values, and a colour thread
 // that turns them into an LED colour every 10 ms.
 
-#include "service/band_analysis.h"
+#include "audio/band_analysis.h"
 #include "service/color_step.h"
 
 #include <atomic>

@@ -1,12 +1,12 @@
 // The lighting service on Linux: the automation interface on D-Bus
 // (service::LightControlObject), the stored effect, sleep and resume.
 
+#include "audio/seat_capture_linux.h"
 #include "os/bus_linux.h"
 #include "os/diagnostics.h"
 #include "service/led_controller.h"
 #include "service/light_control.h"
 #include "service/light_control_object_linux.h"
-#include "service/seat_capture_linux.h"
 #include "service/service_identity.h"
 #include "service/sleep_watch_linux.h"
 

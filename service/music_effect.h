@@ -5,8 +5,8 @@
 // global lock, which keeps the analysis off the firmware's EC work); a colour thread
 // turns the latest bands into a colour every 10 ms.
 
+#include "audio/capture_source.h"
 #include "service/audio_effect.h"
-#include "service/capture_source.h"
 
 #include <atomic>
 #include <chrono>

@@ -10,9 +10,9 @@
 //   valgrind --tool=callgrind build/linux/bin/music_analysis_bench --benchmark_filter=Bare/480
 //   (and PerPacket/480, Kept/480: the instructions of one call each)
 
+#include "audio/band_analysis.h"
 #include "audio_signals.h"
 #include "service/audio_effect.h"
-#include "service/band_analysis.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

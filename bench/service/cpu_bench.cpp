@@ -6,7 +6,7 @@
 // figure is printed beside it and as a ratio to it. The music comes from paplay in a
 // child process, so its own CPU time is not counted.
 //
-//   tests/service/with-pulseaudio build/linux/bin/music_cpu_bench [seconds]
+//   tests/audio/with-pulseaudio build/linux/bin/music_cpu_bench [seconds]
 
 #include "audio_signals.h"
 #include "board/ec_led_port.h"

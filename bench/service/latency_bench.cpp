@@ -6,7 +6,7 @@
 // each, the sound server's wake-ups a second (voluntary context switches of all its
 // threads) with the player alone and with the effect capturing.
 //
-//   tests/service/with-pulseaudio build/linux/bin/music_latency_bench [bursts]
+//   tests/audio/with-pulseaudio build/linux/bin/music_latency_bench [bursts]
 
 #include "audio_signals.h"
 #include "board/ec_led_port.h"

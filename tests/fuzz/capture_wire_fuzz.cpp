@@ -5,9 +5,9 @@
 // that costs too much). The same bytes as a line of the helper's output come out
 // printable, prefixed and bounded.
 
+#include "audio/band_analysis.h"
+#include "audio/capture_wire.h"
 #include "fuzz_input.h"
-#include "service/band_analysis.h"
-#include "service/capture_wire.h"
 
 #include <cmath>
 #include <string>

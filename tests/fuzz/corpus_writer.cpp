@@ -5,11 +5,11 @@
 //
 //   build/linux/bin/fuzz_corpus_writer tests/fuzz/corpus
 
+#include "audio/capture_wire.h"
 #include "board/acpi_package.h"
 #include "board/bios_item.h"
 #include "board_fixtures.h"
 #include "fake_acpi_bridge.h"
-#include "service/capture_wire.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,13 +5,13 @@
 //
 // Input: records of u8 operation and u32 value.
 
+#include "audio/loopback_capture.h"
 #include "board/acpi_items.h"
 #include "board/bios_item_registry.h"
 #include "fake_acpi_bridge.h"
 #include "fuzz_input.h"
 #include "os/diagnostics.h"
 #include "service/led_controller.h"
-#include "service/loopback_capture.h"
 #include "settings/lighting_settings.h"
 #include "settings/settings_document.h"
 #include "test_environment.h"

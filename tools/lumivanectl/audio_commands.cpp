@@ -1,10 +1,10 @@
 #include "audio_commands.h"
 
+#include "audio/band_analysis.h"
+#include "audio/loopback_capture.h"
 #include "command_table.h"
 #include "json_output.h"
-#include "service/band_analysis.h"
 #include "service/color_step.h"
-#include "service/loopback_capture.h"
 
 #include <charconv>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "service/realtime_kit_linux.h"
+#include "audio/realtime_kit_linux.h"
 
 #include "dbus/realtime_kit_proxy.h"
 

@@ -9,7 +9,7 @@
 // ended run. Nobody at the seat: a run that delivers nothing, and the LEDs are dark
 // as with silence.
 
-#include "service/capture_source.h"
+#include "audio/capture_source.h"
 
 #include <atomic>
 #include <chrono>

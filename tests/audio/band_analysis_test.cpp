@@ -1,5 +1,5 @@
+#include "audio/band_analysis.h"
 #include "audio_signals.h"
-#include "service/band_analysis.h"
 
 #include <bit>
 #include <cstdlib>

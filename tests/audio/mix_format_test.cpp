@@ -1,5 +1,5 @@
-#include "service/loopback_capture.h"
-#include "service/mix_format_win.h"
+#include "audio/loopback_capture.h"
+#include "audio/mix_format_win.h"
 
 #include <gtest/gtest.h>
 #include <string>

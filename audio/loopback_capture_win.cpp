@@ -3,10 +3,10 @@
 // with the multimedia class scheduler. The run follows the default render endpoint:
 // a new default ends it, and the owner's restart opens the new one.
 
-#include "service/loopback_capture_win.h"
+#include "audio/loopback_capture_win.h"
 
-#include "service/loopback_capture.h"
-#include "service/mix_format_win.h"
+#include "audio/loopback_capture.h"
+#include "audio/mix_format_win.h"
 
 // clang-format off
 #include <windows.h>

@@ -3,10 +3,10 @@
 // of a PulseAudio daemon run by `nobody`, through that daemon's restart, a log-out and
 // a log-in.
 
+#include "audio/seat_capture_linux.h"
 #include "audio_signals.h"
 #include "eventually.h"
 #include "fake_seat.h"
-#include "service/seat_capture_linux.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "service/band_analysis.h"
+#include "audio/band_analysis.h"
 
 #include <algorithm>
 #include <cmath>

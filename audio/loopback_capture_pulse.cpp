@@ -2,8 +2,8 @@
 // PulseAudio main loop that the capture thread owns. stop() interrupts the loop's
 // poll, so a stop never waits for audio that may not come.
 
-#include "service/loopback_capture.h"
-#include "service/realtime_kit_linux.h"
+#include "audio/loopback_capture.h"
+#include "audio/realtime_kit_linux.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -4,12 +4,12 @@
 // (capture_helper_probe.cpp), run as `nobody`, which reports how it was started and
 // then stops itself deaf to SIGTERM.
 
+#include "audio/capture_wire.h"
+#include "audio/seat_capture_linux.h"
 #include "eventually.h"
 #include "fake_seat.h"
 #include "led_controller_fixture.h"
 #include "os/executable.h"
-#include "service/capture_wire.h"
-#include "service/seat_capture_linux.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "service/mix_format_win.h"
+#include "audio/mix_format_win.h"
 
-#include "service/loopback_capture.h"
+#include "audio/loopback_capture.h"
 
 namespace service {
 namespace {

@@ -5,8 +5,8 @@
 // (the sound server went away, the default output changed) the run's result follows
 // and the program ends. The service starts it again as it starts any ended run.
 
-#include "service/capture_wire.h"
-#include "service/loopback_capture.h"
+#include "audio/capture_wire.h"
+#include "audio/loopback_capture.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,5 +1,5 @@
-#include "service/capture_wire.h"
-#include "service/loopback_capture.h"
+#include "audio/capture_wire.h"
+#include "audio/loopback_capture.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // capture in this process; the installed Linux service, running as root, gets the
 // seat user's sound from a helper running as that user instead.
 
-#include "service/loopback_capture.h"
+#include "audio/loopback_capture.h"
 
 #include <cstdint>
 #include <utility>

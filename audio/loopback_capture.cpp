@@ -1,4 +1,4 @@
-#include "service/loopback_capture.h"
+#include "audio/loopback_capture.h"
 
 #include "os/diagnostics.h"
 

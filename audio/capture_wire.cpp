@@ -1,4 +1,4 @@
-#include "service/capture_wire.h"
+#include "audio/capture_wire.h"
 
 namespace service {
 namespace {

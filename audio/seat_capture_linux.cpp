@@ -1,8 +1,8 @@
-#include "service/seat_capture_linux.h"
+#include "audio/seat_capture_linux.h"
 
+#include "audio/capture_wire.h"
 #include "dbus/logind_proxy.h"
 #include "os/executable.h"
-#include "service/capture_wire.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,10 +5,10 @@
 #include "os/diagnostics.h"
 #ifdef _WIN32
 #include "os/com_apartment.h"
-#include "service/loopback_capture_win.h"
+#include "audio/loopback_capture_win.h"
 #include "service/music_effect.h"
 #endif
-#include "service/loopback_capture.h"
+#include "audio/loopback_capture.h"
 #include "test_environment.h"
 
 #include <algorithm>
