@@ -259,7 +259,9 @@ TEST_F(ComServerTest, PerUserRegistrationLandsInTheUsersClasses) {
               ERROR_SUCCESS);
     ASSERT_EQ(lumivane(L"/RegServerPerUser"), 0);
     EXPECT_EQ(registeredClass(classes), expectedClass());
-    EXPECT_TRUE(keyExists(classes, appIdKey()));
+    // The identity every start reads stays the machine's.
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + appIdKey()));
+    EXPECT_FALSE(keyExists(classes, appIdKey()));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Lumivane.LightControl.1"));
     EXPECT_TRUE(typeLibraryRegistered());
 
@@ -471,6 +473,25 @@ TEST_F(ComServerTest, ServiceSwitchInstallsTheServiceAndRegServerTakesItBack) {
         EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, appIdKey()));
         EXPECT_EQ(registeredClass(HKEY_CLASSES_ROOT), expectedClass());
     }
+}
+
+// The identity is the machine's in every scope: a per-user registration after
+// /Service takes the service's LocalService away with the service (else every later
+// start would be a service the dispatcher refuses). Without any identity a plain start
+// ends at once with the registry's own error code.
+TEST_F(ComServerTest, PerUserRegistrationEndsTheServiceAndNoIdentityExitsWithTwo) {
+    ASSERT_EQ(lumivane(L"/Service"), 0);
+    ASSERT_EQ(localService(), std::optional<std::wstring>(kServiceName));
+    ASSERT_EQ(lumivane(L"/RegServerPerUser"), 0);
+    EXPECT_FALSE(installedService());
+    EXPECT_EQ(localService(), std::nullopt);
+    ASSERT_EQ(lumivane(L"/UnregServerPerUser"), 0);
+
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, appIdKey().c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, appIdKey().c_str());
+    ASSERT_FALSE(keyExists(HKEY_CLASSES_ROOT, appIdKey()));
+    EXPECT_EQ(lumivane(L""), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(messages(), "");
 }
 
 // The life cycle the README gives an administrator, each step checked: install,
