@@ -65,6 +65,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     service::startLightingThread();
     const service::Switch chosen = service::findSwitch(os::narrow(GetCommandLineW()));
     const HRESULT result = chosen == service::Switch::None ? runAsRegistered() : runSwitch(chosen);
+    // Bounded: a board that hangs the controller must not hang an installer.
+    service::waitForLightingController(5000);
     // The controller is never destroyed and its effect threads may be mid-step: leave
     // without running static destructors under their feet.
     std::_Exit(int(result));
