@@ -104,12 +104,15 @@ FunctionEnd
 ; The panel runs as the user, without elevation, and keeps its last choice in the
 ; file beside it: the Users group may modify that one file (read, write, delete:
 ; 0x1301BF), while the folder and everything else in it keep what Program Files
-; gives them. The explicit entry joins the inherited ones.
+; gives them. The explicit entry joins the inherited ones. Without it the lighting
+; still works but the panel forgets its choice: the installation goes on and ends
+; with the system's error code.
 Function GrantUsersModify
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(\
 w "D:(A;;0x1301bf;;;BU)", i 1, *p .r1, p 0) i .r0'
     ${If} $0 == 0
         DetailPrint "Could not make lightingControl.xml writable for Users"
+        SetErrorLevel 1
         Return
     ${EndIf}
     System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r2, *p .r3, *i .r4) i .r0'
@@ -118,6 +121,7 @@ w "D:(A;;0x1301bf;;;BU)", i 1, *p .r1, p 0) i .r0'
 i 1, i 0x20000004, p 0, p 0, p r3, p 0) i .r0'
     ${If} $0 != 0
         DetailPrint "Could not make lightingControl.xml writable for Users (error $0)"
+        SetErrorLevel $0
     ${EndIf}
     System::Call 'kernel32::LocalFree(p r1)'
 FunctionEnd
@@ -160,14 +164,17 @@ Section "Lumivane" SecLumivane
     ExecWait '"$INSTDIR\Lumivane.exe" /Service' $0
     ${If} $0 != 0
         MessageBox MB_ICONSTOP "Lumivane.exe /Service failed with $0." /SD IDOK
-        SetErrorLevel 3
+        SetErrorLevel $0
         Abort "Lumivane.exe /Service failed with $0"
     ${EndIf}
     nsExec::ExecToLog '"$SYSDIR\sc.exe" start "${SERVICE_NAME}"'
     Pop $0
     ${If} $0 != 0
         MessageBox MB_ICONSTOP "The service did not start ($0)." /SD IDOK
-        SetErrorLevel 3
+        ${If} $0 == "error"
+            StrCpy $0 1
+        ${EndIf}
+        SetErrorLevel $0
         Abort "The service did not start ($0)"
     ${EndIf}
 
