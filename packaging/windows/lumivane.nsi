@@ -167,8 +167,22 @@ Section "Lumivane" SecLumivane
         SetErrorLevel $0
         Abort "Lumivane.exe /Service failed with $0"
     ${EndIf}
-    nsExec::ExecToLog '"$SYSDIR\sc.exe" start "${SERVICE_NAME}"'
-    Pop $0
+    ; A machine under load can let the service manager's wait for a new process run
+    ; out: another try finds the program in the cache (1056: it did come up).
+    StrCpy $R0 0
+    ${Do}
+        nsExec::ExecToLog '"$SYSDIR\sc.exe" start "${SERVICE_NAME}"'
+        Pop $0
+        ${If} $0 == 1056
+            StrCpy $0 0
+        ${EndIf}
+        IntOp $R0 $R0 + 1
+        ${If} $0 == 0
+        ${OrIf} $R0 >= 3
+            ${Break}
+        ${EndIf}
+        Sleep 2000
+    ${Loop}
     ${If} $0 != 0
         MessageBox MB_ICONSTOP "The service did not start ($0)." /SD IDOK
         ${If} $0 == "error"
