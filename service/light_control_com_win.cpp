@@ -1,6 +1,7 @@
 #include "service/light_control_com_win.h"
 
 #include "os/executable.h"
+#include "os/long_path_win.h"
 #include "service/com_module_win.h"
 
 #include <new>
@@ -24,7 +25,8 @@ const TypeInfo& lightControlTypeInfo() {
             return result;
         }
         ITypeLib* library = nullptr;
-        result.status = LoadTypeLibEx(program->wstring().c_str(), REGKIND_NONE, &library);
+        result.status =
+            LoadTypeLibEx(os::shortPathWhenLong(*program).c_str(), REGKIND_NONE, &library);
         if (FAILED(result.status))
             return result;
         result.status = library->GetTypeInfoOfGuid(IID_ILightControl, &result.info);

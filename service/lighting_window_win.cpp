@@ -54,12 +54,20 @@ HWND createWindow() {
     return window;
 }
 
+// Set once the controller is made; never closed.
+HANDLE controllerMade() {
+    static const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return event;
+}
+
 } // namespace
 
 void startLightingThread() {
+    controllerMade();
     std::thread([] {
         os::ComApartment::enterForThread();
         LedController::instance();
+        SetEvent(controllerMade());
         powerEvents();
         createWindow();
         MSG message;
@@ -68,6 +76,10 @@ void startLightingThread() {
             DispatchMessageW(&message);
         }
     }).detach();
+}
+
+void waitForLightingController(unsigned long limitMs) {
+    WaitForSingleObject(controllerMade(), limitMs);
 }
 
 } // namespace service

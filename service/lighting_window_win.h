@@ -11,4 +11,9 @@ inline constexpr const wchar_t* kLightingWindowName = L"Vantor LED Service";
 // Starts the thread and returns; it lives until the process ends.
 void startLightingThread();
 
+// Waits at most limitMs for the thread to have made the controller. A process that
+// ends sooner (a registration switch is quick) could cut the controller's first save
+// of Lighting.xml short and leave its temporary file behind.
+void waitForLightingController(unsigned long limitMs);
+
 } // namespace service

@@ -38,7 +38,9 @@ HRESULT runSwitch(service::Switch chosen) {
 }
 
 // Without a switch the registered identity decides: with a LocalService value the
-// program is the service, without one a local server.
+// program is the service, without one a local server. Without the identity there is
+// nothing to be: the exit code is the registry's own error (2 for a missing key), as
+// installers and scripts have always been told.
 HRESULT runAsRegistered() {
     wchar_t guid[40] = {};
     StringFromGUID2(service::kLightControlAppId, guid, 40);
@@ -46,7 +48,7 @@ HRESULT runAsRegistered() {
     HKEY identity = nullptr;
     const LSTATUS status = RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &identity);
     if (status != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(status);
+        return HRESULT(status);
     // The name of a service, as COM reads it: longer is no service of ours.
     wchar_t name[261] = {};
     DWORD size = sizeof name;
@@ -66,6 +68,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     service::routeMessagesFor(chosen, os::narrow(service::serviceName()));
     service::startLightingThread();
     const HRESULT result = chosen == service::Switch::None ? runAsRegistered() : runSwitch(chosen);
+    // Bounded: a board that hangs the controller must not hang an installer.
+    service::waitForLightingController(5000);
     // The controller is never destroyed and its effect threads may be mid-step: leave
     // without running static destructors under their feet.
     std::_Exit(int(result));

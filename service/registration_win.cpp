@@ -1,6 +1,7 @@
 #include "service/registration_win.h"
 
 #include "os/executable.h"
+#include "os/long_path_win.h"
 #include "os/text_win.h"
 #include "service/light_control_com_win.h"
 #include "service/resource_ids_win.h"
@@ -145,11 +146,13 @@ HRESULT registerTypeLibrary(RegistrationScope scope) {
     HRESULT hr = programPath(program);
     if (FAILED(hr))
         return hr;
+    // A program deeper than MAX_PATH is read, and registered, by its short name: the
+    // type library functions take no longer one.
+    std::wstring path = os::shortPathWhenLong(program).wstring(); // the functions write to it
     ITypeLib* library = nullptr;
-    hr = LoadTypeLibEx(program.c_str(), REGKIND_NONE, &library);
+    hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr))
         return hr;
-    std::wstring path = program; // the functions take a non-const string
     hr = scope == RegistrationScope::Machine
              ? RegisterTypeLib(library, path.data(), nullptr)
              : RegisterTypeLibForUser(library, path.data(), nullptr);
@@ -163,7 +166,7 @@ HRESULT unregisterTypeLibrary(RegistrationScope scope) {
     if (FAILED(hr))
         return hr;
     ITypeLib* library = nullptr;
-    hr = LoadTypeLibEx(program.c_str(), REGKIND_NONE, &library);
+    hr = LoadTypeLibEx(os::shortPathWhenLong(program).c_str(), REGKIND_NONE, &library);
     if (FAILED(hr))
         return hr;
     TLIBATTR* attributes = nullptr;
@@ -292,8 +295,14 @@ HRESULT removeService() {
         waitForStop(service.get());
     } else {
         const DWORD error = GetLastError();
-        // Not running, or on its way down already: nothing to stop.
-        if (error != ERROR_SERVICE_NOT_ACTIVE && error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL)
+        // Not running, or on its way down already (an installer stopped it first):
+        // nothing to stop. A service still starting refuses controls too, and that
+        // refusal is a failure worth telling; the service is deleted either way.
+        const bool stopping = error == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+                              status.dwCurrentState == SERVICE_STOP_PENDING;
+        if (stopping)
+            waitForStop(service.get());
+        else if (error != ERROR_SERVICE_NOT_ACTIVE)
             tell(IDS_CANNOT_STOP_SERVICE, L"Could not stop service");
     }
     if (!DeleteService(service.get())) {
@@ -304,10 +313,15 @@ HRESULT removeService() {
     return S_OK;
 }
 
+// The application's identity lives under the machine's classes root in every scope:
+// it is what a started program reads to tell service from local server, and a
+// LocalService value that /Service left there would otherwise outlive a per-user
+// registration and turn every later start into a refused service.
 HRESULT registerServer(RegistrationScope scope) {
     const ClassesRoot root(scope);
+    const ClassesRoot machine(RegistrationScope::Machine);
     return inOrder([&] { return root.status(); }, [] { return removeService(); },
-                   [&] { return identityWithoutService(root); },
+                   [&] { return identityWithoutService(machine); },
                    [&] { return registerClass(root); }, [&] { return registerTypeLibrary(scope); });
 }
 
@@ -320,9 +334,10 @@ HRESULT registerService() {
 
 HRESULT unregisterServer(RegistrationScope scope) {
     const ClassesRoot root(scope);
+    const ClassesRoot machine(RegistrationScope::Machine);
     return inOrder([&] { return root.status(); }, [&] { return unregisterClass(root); },
                    [&] { return unregisterTypeLibrary(scope); }, [] { return removeService(); },
-                   [&] { return root.deleteValue(appIdKey(), L"LocalService"); });
+                   [&] { return machine.deleteValue(appIdKey(), L"LocalService"); });
 }
 
 } // namespace service

@@ -12,10 +12,12 @@ namespace service {
 enum class RegistrationScope { Machine, User };
 
 // /RegServer, /RegServerPerUser: the identity without a service (an installed
-// service is stopped and deleted first), then the class, then the type library.
+// service is stopped and deleted first), then the class, then the type library. The
+// scope chooses where the class and the type library go; the identity is always the
+// machine's.
 HRESULT registerServer(RegistrationScope scope);
 // /UnregServer, /UnregServerPerUser: the class, the type library, the service, and
-// the identity's LocalService value.
+// the machine's identity's LocalService value.
 HRESULT unregisterServer(RegistrationScope scope);
 
 // /Service: the identity as the service (an installed one is removed first, then

@@ -1,3 +1,4 @@
+#include "os/long_path_win.h"
 #include "settings/atomic_file.h"
 
 #include <cstdint>
@@ -9,7 +10,7 @@
 namespace settings {
 
 std::FILE* openForReading(const std::filesystem::path& path) {
-    return _wfopen(path.c_str(), L"rb");
+    return _wfopen(os::extendedLengthPath(path).c_str(), L"rb");
 }
 
 namespace detail {
@@ -21,6 +22,7 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target, bool) {
         swprintf(suffix, 32, L".tmp-%08x%08x", random(), random());
         std::filesystem::path path = target;
         path += suffix;
+        path = os::extendedLengthPath(path);
         HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
@@ -50,7 +52,7 @@ TemporaryFile createTemporaryBeside(const std::filesystem::path& target, bool) {
 }
 
 bool mayOverwrite(const std::filesystem::path& target) {
-    DWORD attributes = GetFileAttributesW(target.c_str());
+    DWORD attributes = GetFileAttributesW(os::extendedLengthPath(target).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return true;
     return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
@@ -64,7 +66,8 @@ bool flushToDisk(std::FILE* stream) {
 bool moveOver(const std::filesystem::path& source, const std::filesystem::path& target) {
     // A rename on the same volume: atomic on NTFS, and WRITE_THROUGH returns only
     // once it is on the disk.
-    return MoveFileExW(source.c_str(), target.c_str(),
+    return MoveFileExW(os::extendedLengthPath(source).c_str(),
+                       os::extendedLengthPath(target).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -75,8 +78,8 @@ bool renameNoReplace(const std::filesystem::path& source, const std::filesystem:
 
 std::FILE* openExistingForRewrite(const std::filesystem::path& target) {
     // TRUNCATE_EXISTING keeps the file, its owner and its security descriptor.
-    HANDLE handle = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(os::extendedLengthPath(target).c_str(), GENERIC_WRITE, 0, nullptr,
+                                TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);

@@ -188,6 +188,7 @@ protected:
         return binaryDirectory() / settings::LightingSettings::kFileName;
     }
     static int lumivane(const std::wstring& option) { return run(program(), option); }
+    void clearMessages() const { std::filesystem::remove(messageFile_); }
     std::string messages() const {
         std::ifstream in(messageFile_, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -259,7 +260,9 @@ TEST_F(ComServerTest, PerUserRegistrationLandsInTheUsersClasses) {
               ERROR_SUCCESS);
     ASSERT_EQ(lumivane(L"/RegServerPerUser"), 0);
     EXPECT_EQ(registeredClass(classes), expectedClass());
-    EXPECT_TRUE(keyExists(classes, appIdKey()));
+    // The identity every start reads stays the machine's.
+    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + appIdKey()));
+    EXPECT_FALSE(keyExists(classes, appIdKey()));
     EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\Lumivane.LightControl.1"));
     EXPECT_TRUE(typeLibraryRegistered());
 
@@ -473,6 +476,25 @@ TEST_F(ComServerTest, ServiceSwitchInstallsTheServiceAndRegServerTakesItBack) {
     }
 }
 
+// The identity is the machine's in every scope: a per-user registration after
+// /Service takes the service's LocalService away with the service (else every later
+// start would be a service the dispatcher refuses). Without any identity a plain start
+// ends at once with the registry's own error code.
+TEST_F(ComServerTest, PerUserRegistrationEndsTheServiceAndNoIdentityExitsWithTwo) {
+    ASSERT_EQ(lumivane(L"/Service"), 0);
+    ASSERT_EQ(localService(), std::optional<std::wstring>(kServiceName));
+    ASSERT_EQ(lumivane(L"/RegServerPerUser"), 0);
+    EXPECT_FALSE(installedService());
+    EXPECT_EQ(localService(), std::nullopt);
+    ASSERT_EQ(lumivane(L"/UnregServerPerUser"), 0);
+
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, appIdKey().c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, appIdKey().c_str());
+    ASSERT_FALSE(keyExists(HKEY_CLASSES_ROOT, appIdKey()));
+    EXPECT_EQ(lumivane(L""), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(messages(), "");
+}
+
 // The life cycle the README gives an administrator, each step checked: install,
 // start, a client, controls, stop, activation by COM, removal.
 TEST_F(ComServerTest, ServiceRunsUnderTheServiceManagerUntilItIsStopped) {
@@ -525,6 +547,53 @@ TEST_F(ComServerTest, ServiceRunsUnderTheServiceManagerUntilItIsStopped) {
     CLSID clsid;
     EXPECT_NE(CLSIDFromProgID(L"Lumivane.LightControl.1", &clsid), S_OK);
     EXPECT_EQ(messages(), "");
+}
+
+// Removing a service that refuses the stop: silently when it is already on its way
+// down (an installer stopped it first) and the removal then waits for it, with
+// "Could not stop service" when it is still starting. Deleted either way.
+TEST_F(ComServerTest, CouldNotStopServiceIsToldOnlyWhenTheServiceIsNotStopping) {
+    struct Case {
+        const wchar_t* state;
+        DWORD reached;
+        bool stopFirst;
+        bool told;
+    };
+    for (const Case& c : {Case{L"stop-pending", SERVICE_RUNNING, true, false},
+                          Case{L"start-pending", SERVICE_START_PENDING, false, true}}) {
+        SCOPED_TRACE(testing::Message() << std::filesystem::path(c.state).string());
+        clearMessages();
+        {
+            SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            ASSERT_TRUE(manager);
+            const std::wstring command =
+                L"\"" + (binaryDirectory() / LUMIVANE_PENDING_SERVICE).wstring() + L"\" " + c.state;
+            SC_HANDLE created = CreateServiceW(
+                manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                nullptr, nullptr, nullptr);
+            ASSERT_TRUE(created);
+            EXPECT_TRUE(StartServiceW(created, 0, nullptr));
+            CloseServiceHandle(created);
+            CloseServiceHandle(manager);
+        }
+        ASSERT_TRUE(reaches(c.reached));
+        if (c.stopFirst) {
+            ServiceHandle service(SERVICE_STOP);
+            SERVICE_STATUS status{};
+            ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
+            ASSERT_TRUE(reaches(SERVICE_STOP_PENDING));
+        }
+        EXPECT_EQ(lumivane(L"/UnregServer"), 0);
+        EXPECT_EQ(messages().find("Could not stop service") != std::string::npos, c.told)
+            << messages();
+        // A stopping service was waited for and is gone; a starting one goes once it ends.
+        if (c.told) {
+            EXPECT_TRUE(testing_support::eventually([] { return !installedService(); }, 20s));
+        } else {
+            EXPECT_FALSE(installedService());
+        }
+    }
 }
 
 // The handler as the manager calls it: only an unknown control is written down.
