@@ -4,8 +4,8 @@
 #include "eventually.h"
 #include "os/diagnostics.h"
 #ifdef _WIN32
-#include "os/com_apartment.h"
 #include "audio/loopback_capture_win.h"
+#include "os/com_apartment.h"
 #include "service/music_effect.h"
 #endif
 #include "audio/loopback_capture.h"
