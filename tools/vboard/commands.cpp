@@ -566,9 +566,11 @@ void printUsage(std::ostream& out) {
            "runtime directory.\n\ncommands:\n";
     constexpr std::size_t kTextColumn = 28, kOptionColumn = 34;
     for (const Command& command : commands()) {
+        // Appended piece by piece: `" " + std::string(...)` makes GCC 12 at -O2 for
+        // 32-bit Windows warn of an overlapping copy that cannot happen.
         std::string left(command.name);
         if (!command.synopsis.empty())
-            left += " " + std::string(command.synopsis);
+            (left += ' ') += command.synopsis;
         for (std::size_t i = 0; i < command.help.size(); ++i)
             printRow(out, 2, i == 0 ? std::string_view(left) : "", kTextColumn, command.help[i]);
         for (const Option& option : command.options)
@@ -577,7 +579,7 @@ void printUsage(std::ostream& out) {
             for (const Knob& knob : knobs()) {
                 std::string knobLeft(knob.name);
                 if (!knob.values.empty())
-                    knobLeft += " " + std::string(knob.values);
+                    (knobLeft += ' ') += knob.values;
                 printRow(out, 6, knobLeft, kOptionColumn, knob.help);
             }
     }
